@@ -1,0 +1,34 @@
+# The three entry points: `make setup`, `make demo`, `make test`.
+VENV_PY := .venv/bin/python
+CMAKE := .venv/bin/cmake
+CTEST := .venv/bin/ctest
+JOBS ?= 2
+
+.PHONY: setup demo test test-cpp test-python sanitize bench clean
+
+setup:
+	@bash scripts/setup.sh
+
+demo: setup
+	@$(VENV_PY) examples/demo.py
+
+test: setup test-cpp test-python
+
+test-cpp:
+	@$(CMAKE) -S . -B build/cpp-tests -G Ninja -DCMAKE_MAKE_PROGRAM=$(CURDIR)/.venv/bin/ninja \
+		-DCMAKE_BUILD_TYPE=Release -DNOLT_BUILD_TESTS=ON -DNOLT_BUILD_MODULE=OFF >/dev/null
+	@$(CMAKE) --build build/cpp-tests -j $(JOBS)
+	@$(CTEST) --test-dir build/cpp-tests --output-on-failure -j $(JOBS)
+
+test-python:
+	@$(VENV_PY) -m pytest tests/python
+
+# The whole Python suite against a debug build under ASan and UBSan.
+sanitize: setup
+	@bash scripts/sanitize.sh
+
+bench: setup
+	@$(VENV_PY) bench/bench_profile.py
+
+clean:
+	rm -rf build

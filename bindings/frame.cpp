@@ -1,0 +1,163 @@
+#include "frame.h"
+
+#include <string>
+
+
+namespace nolt::py {
+
+namespace {
+
+PyObject* g_internal_fault = nullptr;
+
+std::string function_label(const ParamSpec& spec) {
+  std::string label(spec.function);
+  label += "()";
+  return label;
+}
+
+std::string keyword_text(PyObject* keyword) {
+  PyRef bytes = PyRef::steal(PyUnicode_AsEncodedString(keyword, "utf-8", "backslashreplace"));
+  if (!bytes) {
+    PyErr_Clear();
+    return "?";
+  }
+  return std::string(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+}
+
+std::string quoted_list(const std::vector<std::string_view>& names) {
+  std::string text;
+  for (std::size_t idx = 0; idx < names.size(); ++idx) {
+    if (idx > 0) {
+      if (names.size() == 2) {
+        text += " and ";
+      } else {
+        text += idx + 1 == names.size() ? ", and " : ", ";
+      }
+    }
+    text += '\'';
+    text.append(names[idx]);
+    text += '\'';
+  }
+  return text;
+}
+
+}  // namespace
+
+Result<std::array<PyObject*, 2>> bind_arguments(const ParamSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+                                                PyObject* kwnames) {
+  std::array<PyObject*, 2> bound{nullptr, nullptr};
+  const std::size_t positional = static_cast<std::size_t>(PyVectorcall_NARGS(nargs));
+  for (std::size_t idx = 0; idx < positional && idx < spec.count; ++idx) bound[idx] = args[idx];
+  if (positional > spec.count) {
+    return CoreError::type_error(str_cat(function_label(spec), " takes ", spec.count, " positional arguments but ",
+                                              positional, positional == 1 ? " was" : " were", " given"));
+  }
+  const Py_ssize_t keyword_count = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+  for (Py_ssize_t kw_idx = 0; kw_idx < keyword_count; ++kw_idx) {
+    PyObject* keyword = PyTuple_GET_ITEM(kwnames, kw_idx);
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
+    std::size_t found = spec.count;
+    if (utf8 == nullptr) {
+      PyErr_Clear();
+    } else {
+      const std::string_view name(utf8, static_cast<std::size_t>(size));
+      for (std::size_t idx = 0; idx < spec.count; ++idx) {
+        if (spec.names[idx] == name) found = idx;
+      }
+    }
+    if (found == spec.count) {
+      return CoreError::type_error(
+          str_cat(function_label(spec), " got an unexpected keyword argument '", keyword_text(keyword), "'"));
+    }
+    if (bound[found] != nullptr) {
+      return CoreError::type_error(
+          str_cat(function_label(spec), " got multiple values for argument '", spec.names[found], "'"));
+    }
+    bound[found] = args[positional + static_cast<std::size_t>(kw_idx)];
+  }
+  std::vector<std::string_view> missing;
+  for (std::size_t idx = 0; idx < spec.count; ++idx) {
+    if (bound[idx] == nullptr) missing.push_back(spec.names[idx]);
+  }
+  if (!missing.empty()) {
+    return CoreError::type_error(str_cat(function_label(spec), " missing ", missing.size(),
+                                              " required positional ",
+                                              missing.size() == 1 ? "argument" : "arguments", ": ",
+                                              quoted_list(missing)));
+  }
+  return bound;
+}
+
+CoreError argument_error(std::string_view name, CoreError error) {
+  std::string prefix = "argument '";
+  prefix.append(name);
+  prefix += "': ";
+  if (error.kind() == CoreErrorKind::TypeError) return std::move(error).with_prefix(prefix);
+  if (error.kind() != CoreErrorKind::Propagated) return error;
+  auto* python_error = dynamic_cast<PythonError*>(error.foreign());
+  if (python_error == nullptr || python_error->exception() == nullptr) return error;
+  PyObject* original = python_error->exception();
+  if (!Py_IS_TYPE(original, reinterpret_cast<PyTypeObject*>(PyExc_TypeError))) return error;
+  PyRef text = PyRef::steal(PyObject_Str(original));
+  if (!text) return fetch_error();
+  PyRef message = PyRef::steal(PyUnicode_FromFormat("%s%U", prefix.c_str(), text.get()));
+  if (!message) return fetch_error();
+  PyRef replacement = PyRef::steal(PyObject_CallOneArg(PyExc_TypeError, message.get()));
+  if (!replacement) return fetch_error();
+  PyObject* cause = PyException_GetCause(original);  // new reference or null
+  if (cause != nullptr) PyException_SetCause(replacement.get(), cause);  // steals cause
+  return CoreError::propagated(std::make_unique<PythonError>(std::move(replacement)));
+}
+
+Result<std::vector<PyRef>> sequence_items(PyObject* object) {
+  if (PyUnicode_Check(object)) return CoreError::type_error("Can't extract `str` to `Vec`");
+  if (!PySequence_Check(object)) {
+    return CoreError::type_error(str_cat("'", type_qualname(object), "' object cannot be converted to 'Sequence'"));
+  }
+  std::vector<PyRef> items;
+  const Py_ssize_t hint = PySequence_Size(object);
+  if (hint < 0) {
+    PyErr_Clear();
+  } else {
+    items.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(hint, Py_ssize_t{1} << 24)));
+  }
+  PyRef iterator = PyRef::steal(PyObject_GetIter(object));
+  if (!iterator) return fetch_error();
+  while (true) {
+    PyRef item = PyRef::steal(PyIter_Next(iterator.get()));
+    if (!item) {
+      if (PyErr_Occurred()) return fetch_error();
+      return items;
+    }
+    items.push_back(std::move(item));
+  }
+}
+
+Result<std::vector<PyRef>> sequence_argument(std::string_view name, PyObject* object) {
+  auto items = sequence_items(object);
+  if (!items.ok()) return argument_error(name, items.take_error());
+  return items;
+}
+
+Result<std::string> text_argument(std::string_view name, PyObject* object) {
+  auto text = extract_text(object);
+  if (!text.ok()) return argument_error(name, text.take_error());
+  return text;
+}
+
+PyObject* internal_fault_class() noexcept { return g_internal_fault; }
+
+bool init_internal_fault_class(PyObject* module) noexcept {
+  if (g_internal_fault == nullptr) {
+    g_internal_fault = PyErr_NewExceptionWithDoc(
+        "_nolt_core.InternalFault",
+        "A broken internal invariant of _nolt_core. It derives from BaseException because no "
+        "valid or invalid input can cause it: it always indicates a defect in the module.",
+        PyExc_BaseException, nullptr);
+    if (g_internal_fault == nullptr) return false;
+  }
+  return PyModule_AddObjectRef(module, "InternalFault", g_internal_fault) == 0;
+}
+
+}  // namespace nolt::py

@@ -1,0 +1,72 @@
+// The call frame shared by the module's functions: argument binding with the
+// exact messages, argument taking, and the guard that turns an error value
+// (or an escaping internal fault) into a raised exception.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <exception>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "ingest/python.h"
+
+namespace nolt::py {
+
+// One function's parameters: all required, positional-or-keyword.
+struct ParamSpec {
+  std::string_view function;  // shown followed by "()"
+  std::array<std::string_view, 2> names;
+  std::size_t count;
+};
+
+// Binds vectorcall arguments to the parameters; borrowed references, in
+// parameter order.
+Result<std::array<PyObject*, 2>> bind_arguments(const ParamSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+                                                PyObject* kwnames);
+
+// A TypeError becomes "argument '{name}': {text}" keeping its cause; any
+// other error passes unchanged.
+CoreError argument_error(std::string_view name, CoreError error);
+
+// A list-like argument as an ordered list of new references.
+Result<std::vector<PyRef>> sequence_argument(std::string_view name, PyObject* object);
+
+// The elements of a sequence (not a str), without the argument prefix; the
+// schema_columns conversion uses this for nested lists too.
+Result<std::vector<PyRef>> sequence_items(PyObject* object);
+
+// A text argument as owned UTF-8.
+Result<std::string> text_argument(std::string_view name, PyObject* object);
+
+// The class raised for internal faults, derived directly from BaseException.
+PyObject* internal_fault_class() noexcept;
+bool init_internal_fault_class(PyObject* module) noexcept;
+
+// Runs a body that returns a new result reference or an error, and hands the
+// interpreter a new reference or null with an exception set.
+template <class Body>
+PyObject* run_frame(Body&& body) noexcept {
+  try {
+    Result<PyRef> result = body();
+    if (!result.ok()) {
+      raise_core_error(result.take_error());
+      return nullptr;
+    }
+    PyObject* object = result.value().release();
+    if (object == nullptr) {
+      PyErr_SetString(internal_fault_class(), "a function body returned no object");
+    }
+    return object;
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& fault) {
+    PyErr_SetString(internal_fault_class(), fault.what());
+  } catch (...) {
+    PyErr_SetString(internal_fault_class(), "internal fault in _nolt_core");
+  }
+  return nullptr;
+}
+
+}  // namespace nolt::py

@@ -1,0 +1,42 @@
+// Schema drift between two versions of a dataset, reported as issues.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "error/core_error.h"
+#include "ingest/values.h"
+#include "validation/engine.h"
+
+namespace nolt {
+
+enum class DriftCode : std::uint8_t { ColumnAdded, ColumnRemoved, LogicalTypeChanged, NullabilityChanged };
+
+constexpr std::string_view drift_code_name(DriftCode code) {
+  switch (code) {
+    case DriftCode::ColumnAdded: return "column_added";
+    case DriftCode::ColumnRemoved: return "column_removed";
+    case DriftCode::LogicalTypeChanged: return "logical_type_changed";
+    case DriftCode::NullabilityChanged: return "nullability_changed";
+  }
+  return "";
+}
+
+struct DriftIssue {
+  std::string column;
+  Severity severity = Severity::Error;
+  DriftCode code = DriftCode::ColumnAdded;
+  friend bool operator==(const DriftIssue&, const DriftIssue&) = default;
+};
+
+struct DriftReport {
+  std::vector<DriftIssue> issues;
+};
+
+// Prepares the before side, then the after side (equal lengths, then every
+// value through numeric_value), then detects drift.
+Result<DriftReport> detect_schema_drift(const std::vector<ColumnInput>& before, const std::vector<ColumnInput>& after);
+
+}  // namespace nolt

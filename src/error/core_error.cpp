@@ -1,0 +1,1 @@
+#include "error/core_error.h"

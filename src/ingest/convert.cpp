@@ -1,0 +1,210 @@
+#include "ingest/convert.h"
+
+#include <algorithm>
+#include <new>
+#include <stdexcept>
+
+
+namespace nolt::py {
+
+namespace {
+
+CoreError unsupported_value(std::string_view column_name) {
+  return CoreError::type_error(str_cat("Column '", column_name, "' contains an unsupported value"));
+}
+
+Status push_text(PyObject* object, ColumnValues& out) {
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
+  if (utf8 == nullptr) return fetch_error();
+  out.push_text(std::string_view(utf8, static_cast<std::size_t>(size)));
+  return {};
+}
+
+// The column tuple's parts once its shape has been accepted.
+struct ColumnHeader {
+  std::string name;
+  std::string type_text;
+  PyObject* values = nullptr;  // borrowed from the item
+  bool typed = false;
+};
+
+// Four elements: name, type name, values, typed flag. Any failure is silent
+// and sends the item to the three-element reading.
+std::optional<ColumnHeader> read_four_elements(PyObject* item) {
+  if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 4) return std::nullopt;
+  auto name = extract_text(PyTuple_GET_ITEM(item, 0));
+  if (!name.ok()) return std::nullopt;
+  auto type_text = extract_text(PyTuple_GET_ITEM(item, 1));
+  if (!type_text.ok()) return std::nullopt;
+  std::optional<bool> typed = boolean_rule(PyTuple_GET_ITEM(item, 3));
+  if (!typed) return std::nullopt;
+  return ColumnHeader{std::move(name).value(), std::move(type_text).value(), PyTuple_GET_ITEM(item, 2), *typed};
+}
+
+Result<ColumnHeader> read_three_elements(PyObject* item) {
+  if (!PyTuple_Check(item)) {
+    return CoreError::type_error(str_cat("'", type_qualname(item), "' object cannot be converted to 'PyTuple'"));
+  }
+  const Py_ssize_t length = PyTuple_GET_SIZE(item);
+  if (length != 3) {
+    return CoreError::value_error(str_cat("expected tuple of length 3, but got tuple of length ", length));
+  }
+  NOLT_ASSIGN_OR_RETURN(std::string name, extract_text(PyTuple_GET_ITEM(item, 0)));
+  NOLT_ASSIGN_OR_RETURN(std::string type_text, extract_text(PyTuple_GET_ITEM(item, 1)));
+  return ColumnHeader{std::move(name), std::move(type_text), PyTuple_GET_ITEM(item, 2), false};
+}
+
+// The length hint only sizes the first allocation: a failing or absurd hint
+// costs nothing but a later regrowth.
+void reserve_from_hint(PyObject* values, ColumnValues& out) {
+  const Py_ssize_t hint = PyObject_LengthHint(values, 0);
+  if (hint < 0) {
+    PyErr_Clear();
+    return;
+  }
+  constexpr Py_ssize_t kMaxReservedCells = Py_ssize_t{1} << 28;
+  try {
+    out.reserve(static_cast<std::size_t>(std::min(hint, kMaxReservedCells)));
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+}
+
+template <class Convert>
+Status fill_values(PyObject* values, ColumnValues& out, Convert&& convert) {
+  // Exact lists and tuples are walked by index exactly as their iterators
+  // would walk them (a list's length is re-read at every step), without
+  // creating an iterator object.
+  if (PyList_CheckExact(values)) {
+    reserve_from_hint(values, out);
+    for (Py_ssize_t row_idx = 0; row_idx < PyList_GET_SIZE(values); ++row_idx) {
+      PyRef cell = PyRef::borrow(PyList_GET_ITEM(values, row_idx));
+      NOLT_TRY(convert(cell.get()));
+    }
+    return {};
+  }
+  if (PyTuple_CheckExact(values)) {
+    const Py_ssize_t size = PyTuple_GET_SIZE(values);
+    reserve_from_hint(values, out);
+    for (Py_ssize_t row_idx = 0; row_idx < size; ++row_idx) {
+      NOLT_TRY(convert(PyTuple_GET_ITEM(values, row_idx)));
+    }
+    return {};
+  }
+  PyRef iterator = PyRef::steal(PyObject_GetIter(values));
+  if (!iterator) return fetch_error();
+  reserve_from_hint(values, out);
+  while (true) {
+    PyRef cell = PyRef::steal(PyIter_Next(iterator.get()));
+    if (!cell) {
+      if (PyErr_Occurred()) return fetch_error();
+      return {};
+    }
+    NOLT_TRY(convert(cell.get()));
+  }
+}
+
+Result<ColumnInput> convert_column(PyObject* item) {
+  std::optional<ColumnHeader> four = read_four_elements(item);
+  ColumnHeader header;
+  if (four) {
+    header = std::move(*four);
+  } else {
+    NOLT_ASSIGN_OR_RETURN(header, read_three_elements(item));
+  }
+  NOLT_ASSIGN_OR_RETURN(LogicalType type, parse_logical_type(header.type_text));
+
+  ColumnInput column;
+  column.name = std::move(header.name);
+  column.logical_type = type;
+  ColumnValues& out = column.values;
+  const std::string& name = column.name;
+  if (header.typed) {
+    NOLT_TRY(fill_values(header.values, out,
+                         [&](PyObject* cell) { return normalize_typed_value(cell, type, name, out); }));
+  } else {
+    NOLT_TRY(fill_values(header.values, out, [&](PyObject* cell) { return normalize_value(cell, out); }));
+  }
+  return column;
+}
+
+}  // namespace
+
+Status normalize_value(PyObject* object, ColumnValues& out) {
+  PyTypeObject* type = Py_TYPE(object);
+  // Exact types first: the common case costs one pointer comparison.
+  if (type == &PyFloat_Type) {
+    out.push_float(PyFloat_AS_DOUBLE(object));
+    return {};
+  }
+  if (object == Py_None) {
+    out.push_null();
+    return {};
+  }
+  if (type == &PyBool_Type) {
+    out.push_boolean(object == Py_True);
+    return {};
+  }
+  if (PyLong_Check(object)) {
+    const long long value = PyLong_AsLongLong(object);
+    if (value == -1 && PyErr_Occurred()) return fetch_error();
+    out.push_integer(value);
+    return {};
+  }
+  if (PyFloat_Check(object)) {
+    out.push_float(PyFloat_AS_DOUBLE(object));
+    return {};
+  }
+  if (PyUnicode_Check(object)) return push_text(object, out);
+  return CoreError::type_error(str_cat("Unsupported normalized value type '", type_name(object), "'"));
+}
+
+Status normalize_typed_value(PyObject* object, LogicalType type, std::string_view column_name, ColumnValues& out) {
+  switch (type) {
+    case LogicalType::Integer: {
+      const long long value = PyLong_AsLongLong(object);
+      if (value == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return unsupported_value(column_name);
+      }
+      out.push_integer(value);
+      return {};
+    }
+    case LogicalType::Float: {
+      const double value = PyFloat_AsDouble(object);
+      if (value == -1.0 && PyErr_Occurred()) return fetch_error();
+      if (value != value) {
+        out.push_null();
+      } else {
+        out.push_float(value);
+      }
+      return {};
+    }
+    case LogicalType::Boolean: {
+      std::optional<bool> value = boolean_rule(object);
+      if (!value) return unsupported_value(column_name);
+      out.push_boolean(*value);
+      return {};
+    }
+    case LogicalType::String:
+    case LogicalType::Datetime:
+    case LogicalType::Categorical:
+    case LogicalType::Unknown:
+      return normalize_value(object, out);
+  }
+  return normalize_value(object, out);
+}
+
+Result<std::vector<ColumnInput>> convert_columns(std::vector<PyRef> items) {
+  std::vector<ColumnInput> columns;
+  columns.reserve(items.size());
+  for (PyRef& item : items) {
+    NOLT_ASSIGN_OR_RETURN(ColumnInput column, convert_column(item.get()));
+    columns.push_back(std::move(column));
+    item = PyRef();  // the item is no longer needed
+  }
+  return columns;
+}
+
+}  // namespace nolt::py

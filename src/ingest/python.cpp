@@ -1,0 +1,110 @@
+#include "ingest/python.h"
+
+#include <cstring>
+
+
+namespace nolt::py {
+
+CoreError fetch_error() {
+  PyObject* raised = PyErr_GetRaisedException();
+  if (raised == nullptr) {
+    PyErr_SetString(PyExc_SystemError, "an interpreter call failed without setting an exception");
+    raised = PyErr_GetRaisedException();
+  }
+  return CoreError::propagated(std::make_unique<PythonError>(PyRef::steal(raised)));
+}
+
+void raise_core_error(CoreError error) {
+  switch (error.kind()) {
+    case CoreErrorKind::TypeError:
+      PyErr_SetString(PyExc_TypeError, error.message().c_str());
+      return;
+    case CoreErrorKind::ValueError:
+      PyErr_SetString(PyExc_ValueError, error.message().c_str());
+      return;
+    case CoreErrorKind::OSError:
+      PyErr_SetString(PyExc_OSError, error.message().c_str());
+      return;
+    case CoreErrorKind::Propagated: {
+      auto foreign = error.take_foreign();
+      auto* python_error = dynamic_cast<PythonError*>(foreign.get());
+      if (python_error == nullptr || python_error->exception() == nullptr) {
+        PyErr_SetString(PyExc_SystemError, "a propagated error carried no exception");
+        return;
+      }
+      PyErr_SetRaisedException(python_error->take().release());
+      return;
+    }
+  }
+}
+
+namespace {
+
+std::string name_from(PyObject* name_object, PyObject* object) {
+  if (name_object != nullptr) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(name_object, &size);
+    if (utf8 != nullptr) {
+      std::string name(utf8, static_cast<std::size_t>(size));
+      Py_DECREF(name_object);
+      return name;
+    }
+    Py_DECREF(name_object);
+  }
+  PyErr_Clear();
+  return Py_TYPE(object)->tp_name;
+}
+
+}  // namespace
+
+std::string type_qualname(PyObject* object) {
+  return name_from(PyType_GetQualName(Py_TYPE(object)), object);
+}
+
+std::string type_name(PyObject* object) { return name_from(PyType_GetName(Py_TYPE(object)), object); }
+
+Result<std::string_view> text_view(PyObject* object) {
+  if (!PyUnicode_Check(object)) {
+    return CoreError::type_error(str_cat("'", type_qualname(object), "' object cannot be converted to 'PyString'"));
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
+  if (utf8 == nullptr) return fetch_error();
+  return std::string_view(utf8, static_cast<std::size_t>(size));
+}
+
+Result<std::string> extract_text(PyObject* object) {
+  NOLT_ASSIGN_OR_RETURN(std::string_view view, text_view(object));
+  return std::string(view);
+}
+
+std::optional<bool> boolean_rule(PyObject* object) {
+  if (PyBool_Check(object)) return object == Py_True;
+  PyTypeObject* type = Py_TYPE(object);
+  PyRef module = PyRef::steal(PyType_GetModuleName(type));
+  if (!module) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  if (!PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) {
+    return std::nullopt;
+  }
+  PyRef name = PyRef::steal(PyType_GetName(type));
+  if (!name) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  if (PyUnicode_CompareWithASCIIString(name.get(), "bool_") != 0 &&
+      PyUnicode_CompareWithASCIIString(name.get(), "bool") != 0) {
+    return std::nullopt;
+  }
+  if (type->tp_as_number == nullptr || type->tp_as_number->nb_bool == nullptr) return std::nullopt;
+  const int truth = type->tp_as_number->nb_bool(object);
+  if (truth < 0) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return truth != 0;
+}
+
+}  // namespace nolt::py

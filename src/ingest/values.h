@@ -1,0 +1,144 @@
+// The cell and column vocabulary shared by every part of the system. Plain C++:
+// the interpreter-facing conversion lives in convert.cpp beside this header.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "error/core_error.h"
+
+namespace nolt {
+
+// The declared type of a column. The order is fixed and part of the contract.
+enum class LogicalType : std::uint8_t { Integer, Float, Boolean, String, Datetime, Categorical, Unknown };
+
+inline constexpr std::array<std::string_view, 7> kLogicalTypeNames = {
+    "integer", "float", "boolean", "string", "datetime", "categorical", "unknown"};
+
+constexpr std::string_view logical_type_name(LogicalType type) {
+  return kLogicalTypeNames[static_cast<std::size_t>(type)];
+}
+
+constexpr bool is_numeric(LogicalType type) {
+  return type == LogicalType::Integer || type == LogicalType::Float;
+}
+
+// Exact, case-sensitive match of one of the seven names.
+inline std::optional<LogicalType> logical_type_from_name(std::string_view text) {
+  for (std::size_t i = 0; i < kLogicalTypeNames.size(); ++i) {
+    if (kLogicalTypeNames[i] == text) return static_cast<LogicalType>(i);
+  }
+  return std::nullopt;
+}
+
+inline Result<LogicalType> parse_logical_type(std::string_view text) {
+  if (auto type = logical_type_from_name(text)) return *type;
+  return CoreError::value_error(str_cat("Unsupported logical type '", text, "'"));
+}
+
+// The alternatives of a normalized cell, in their fixed order.
+enum class ValueKind : std::uint8_t { Null, Integer, Float, Boolean, String };
+
+// One normalized cell in 16 bytes: no heap allocation per cell. A String cell
+// holds an offset and a length into its column's text arena.
+class Cell {
+ public:
+  static Cell null() { return Cell(ValueKind::Null, 0, 0); }
+  static Cell integer(std::int64_t value) {
+    return Cell(ValueKind::Integer, static_cast<std::uint64_t>(value), 0);
+  }
+  static Cell floating(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return Cell(ValueKind::Float, bits, 0);
+  }
+  static Cell boolean(bool value) { return Cell(ValueKind::Boolean, value ? 1 : 0, 0); }
+  static Cell text(std::uint64_t offset, std::uint64_t length) {
+    return Cell(ValueKind::String, offset, length);
+  }
+
+  ValueKind kind() const noexcept { return static_cast<ValueKind>(kind_); }
+  bool is_null() const noexcept { return kind() == ValueKind::Null; }
+  std::int64_t as_integer() const noexcept { return static_cast<std::int64_t>(payload_); }
+  double as_float() const noexcept {
+    double value;
+    std::memcpy(&value, &payload_, sizeof value);
+    return value;
+  }
+  std::uint64_t float_bits() const noexcept { return payload_; }
+  bool as_boolean() const noexcept { return payload_ != 0; }
+  std::uint64_t text_offset() const noexcept { return payload_; }
+  std::uint64_t text_length() const noexcept { return length_; }
+
+ private:
+  Cell(ValueKind kind, std::uint64_t payload, std::uint64_t length)
+      : payload_(payload), length_(length), kind_(static_cast<std::uint64_t>(kind)) {}
+
+  std::uint64_t payload_;
+  std::uint64_t length_ : 56;
+  std::uint64_t kind_ : 8;
+};
+static_assert(sizeof(Cell) == 16, "a cell must stay 16 bytes");
+
+// The cells of one column with the text of its String cells in one arena.
+// Texts are views into the arena and stay valid while the column lives and
+// is not appended to.
+class ColumnValues {
+ public:
+  std::size_t size() const noexcept { return cells_.size(); }
+  bool empty() const noexcept { return cells_.empty(); }
+  const std::vector<Cell>& cells() const noexcept { return cells_; }
+  const Cell& operator[](std::size_t row_idx) const noexcept { return cells_[row_idx]; }
+  auto begin() const noexcept { return cells_.begin(); }
+  auto end() const noexcept { return cells_.end(); }
+
+  std::string_view text(const Cell& cell) const noexcept {
+    return std::string_view(arena_.data() + cell.text_offset(), cell.text_length());
+  }
+
+  void reserve(std::size_t cell_count) { cells_.reserve(cell_count); }
+  void push_null() { cells_.push_back(Cell::null()); }
+  void push_integer(std::int64_t value) { cells_.push_back(Cell::integer(value)); }
+  void push_float(double value) { cells_.push_back(Cell::floating(value)); }
+  void push_boolean(bool value) { cells_.push_back(Cell::boolean(value)); }
+  void push_text(std::string_view text) {
+    const std::uint64_t offset = arena_.size();
+    arena_.append(text.data(), text.size());
+    cells_.push_back(Cell::text(offset, text.size()));
+  }
+  void shrink_arena() { arena_.shrink_to_fit(); }
+
+ private:
+  std::vector<Cell> cells_;
+  std::string arena_;
+};
+
+// One converted input column: the name as given, the cells in iteration order
+// and the declared logical type.
+struct ColumnInput {
+  std::string name;
+  ColumnValues values;
+  LogicalType logical_type = LogicalType::Unknown;
+};
+
+// Every column must have the first column's length; the common length is the
+// row count (0 without columns).
+inline Result<std::uint64_t> check_equal_lengths(const std::vector<ColumnInput>& columns) {
+  if (columns.empty()) return std::uint64_t{0};
+  const std::uint64_t expected = columns.front().values.size();
+  for (const ColumnInput& column : columns) {
+    const std::uint64_t length = column.values.size();
+    if (length != expected) {
+      return CoreError::value_error(
+          str_cat("Column '", column.name, "' has ", length, " values; expected ", expected));
+    }
+  }
+  return expected;
+}
+
+}  // namespace nolt

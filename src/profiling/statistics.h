@@ -1,0 +1,33 @@
+// Numeric statistics of integer and float columns, in exact double arithmetic.
+#pragma once
+
+#include <optional>
+#include <string_view>
+#include <variant>
+
+#include "error/core_error.h"
+#include "ingest/values.h"
+
+namespace nolt {
+
+struct NumericStats {
+  double min = 0.0;
+  double max = 0.0;
+  double mean = 0.0;
+  double median = 0.0;
+  double p25 = 0.0;
+  double p50 = 0.0;
+  double p75 = 0.0;
+};
+
+// The per-cell rule of numeric columns: no value (nullopt), a double, or the
+// value-kind error "Column '{name}' expected {type} values but received {kind}".
+Result<std::optional<double>> numeric_value(std::string_view column_name, LogicalType type, const Cell& cell);
+
+// Statistics of one column; absent for non-numeric columns and for columns
+// without a usable value. Fails with the value-kind error of the first
+// offending cell.
+Result<std::optional<NumericStats>> compute_numeric_stats(std::string_view column_name, LogicalType type,
+                                                          const ColumnValues& values);
+
+}  // namespace nolt

@@ -1,0 +1,63 @@
+// Checks a converted dataset against a suggested schema.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "ingest/values.h"
+#include "schema/suggested.h"
+
+namespace nolt {
+
+enum class Severity : std::uint8_t { Warning, Error };
+
+constexpr std::string_view severity_name(Severity severity) {
+  return severity == Severity::Warning ? "warning" : "error";
+}
+
+enum class IssueCode : std::uint8_t {
+  MissingColumn,
+  UnexpectedColumn,
+  TypeMismatch,
+  NullNotAllowed,
+  ValueNotAllowed,
+  RangeViolation,
+};
+
+constexpr std::string_view issue_code_name(IssueCode code) {
+  switch (code) {
+    case IssueCode::MissingColumn: return "missing_column";
+    case IssueCode::UnexpectedColumn: return "unexpected_column";
+    case IssueCode::TypeMismatch: return "type_mismatch";
+    case IssueCode::NullNotAllowed: return "null_not_allowed";
+    case IssueCode::ValueNotAllowed: return "value_not_allowed";
+    case IssueCode::RangeViolation: return "range_violation";
+  }
+  return "";
+}
+
+// A string, a boolean or a logical type.
+using IssueValue = std::variant<std::string, bool, LogicalType>;
+
+struct ValidationIssue {
+  IssueCode code = IssueCode::MissingColumn;
+  Severity severity = Severity::Error;
+  std::optional<std::string> column;
+  std::optional<IssueValue> expected;
+  std::optional<IssueValue> observed;
+  friend bool operator==(const ValidationIssue&, const ValidationIssue&) = default;
+};
+
+struct ValidationReport {
+  std::vector<ValidationIssue> issues;
+};
+
+// Cannot fail; every finding is an issue. Reads the inputs only.
+std::vector<ValidationIssue> validate_against_schema(const std::vector<ColumnInput>& columns,
+                                                     const std::vector<SuggestedColumnSchema>& schema_columns);
+
+}  // namespace nolt

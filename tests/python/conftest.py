@@ -1,0 +1,20 @@
+import pytest
+
+import _nolt_core
+
+
+@pytest.fixture
+def core():
+    return _nolt_core
+
+
+def raises_exactly(exc_type, message, fn, *args, **kwargs):
+    """Calls fn and checks the exact exception class and the whole message."""
+    with pytest.raises(BaseException) as info:
+        fn(*args, **kwargs)
+    assert type(info.value) is exc_type, f"{type(info.value).__name__}: {info.value}"
+    if message is not None:
+        assert str(info.value) == message
+        if exc_type in (TypeError, ValueError, OSError) and not isinstance(info.value, OverflowError):
+            assert info.value.args == (message,)
+    return info.value
