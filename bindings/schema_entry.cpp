@@ -1,30 +1,54 @@
 #include "entry_points.h"
 
 #include "ingest/convert.h"
+#include "profile_dicts.h"
+#include "results.h"
+#include "schema_dicts.h"
 
 namespace nolt::py {
 
 PyObject* observed_schema_dataset(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_frame([&]() -> Result<PyRef> {
     NOLT_ASSIGN_OR_RETURN(auto bound, bind_arguments(kObservedSchemaDatasetParams, args, nargs, kwnames));
-    (void)bound;
-    return not_implemented("observed_schema_dataset");
+    NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> items, sequence_argument("columns", bound[0]));
+    NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, convert_columns(std::move(items)));
+    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed, observe_columns(columns));
+    return observed_schema_to_dict(observed);
   });
 }
 
 PyObject* suggest_schema_dataset(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_frame([&]() -> Result<PyRef> {
     NOLT_ASSIGN_OR_RETURN(auto bound, bind_arguments(kSuggestSchemaDatasetParams, args, nargs, kwnames));
-    (void)bound;
-    return not_implemented("suggest_schema_dataset");
+    NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> items, sequence_argument("columns", bound[0]));
+    NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, convert_columns(std::move(items)));
+    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed, observe_columns(columns));
+    const SuggestedDatasetSchema suggested = derive_suggested_schema(observed.columns);
+    return suggested_schema_to_dict(suggested);
   });
 }
 
 PyObject* inspect_dataset(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_frame([&]() -> Result<PyRef> {
     NOLT_ASSIGN_OR_RETURN(auto bound, bind_arguments(kInspectDatasetParams, args, nargs, kwnames));
-    (void)bound;
-    return not_implemented("inspect_dataset");
+    NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> items, sequence_argument("columns", bound[0]));
+    NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, convert_columns(std::move(items)));
+    // One profile feeds all three views, so they always agree.
+    NOLT_ASSIGN_OR_RETURN(const std::uint64_t row_count, check_equal_lengths(columns));
+    NOLT_ASSIGN_OR_RETURN(DatasetProfile profile, profile_columns(columns, row_count));
+    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed, derive_observed_schema(profile, columns));
+    const SuggestedDatasetSchema suggested = derive_suggested_schema(observed.columns);
+    // The cells are no longer needed; free them before the result objects are built.
+    std::vector<ColumnInput>().swap(columns);
+
+    NOLT_ASSIGN_OR_RETURN(PyRef result, new_dict());
+    NOLT_ASSIGN_OR_RETURN(PyRef profile_dict, profile_to_dict(profile));
+    NOLT_TRY(put_object(result.get(), "profile", std::move(profile_dict)));
+    NOLT_ASSIGN_OR_RETURN(PyRef observed_dict, observed_schema_to_dict(observed));
+    NOLT_TRY(put_object(result.get(), "observed_schema", std::move(observed_dict)));
+    NOLT_ASSIGN_OR_RETURN(PyRef suggested_dict, suggested_schema_to_dict(suggested));
+    NOLT_TRY(put_object(result.get(), "suggested_schema", std::move(suggested_dict)));
+    return result;
   });
 }
 

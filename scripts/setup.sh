@@ -90,12 +90,17 @@ build_cpython_from_debian_source() {
   local srcdir
   srcdir="$(find "$work" -maxdepth 1 -type d -name 'Python-3.13*' | head -n 1)"
   (cd "$srcdir" && ./configure --prefix="$cpython_prefix" --with-ensurepip=install >/dev/null \
-    && make -j"$(nproc)" >/dev/null && make install >/dev/null)
+    && make -j"${NOLT_BUILD_JOBS:-$(nproc)}" >/dev/null && make install >/dev/null)
   rm -rf "$work"
 }
 
 provide_python() {
   local py
+  if [ "${NOLT_FORCE_SOURCE_BUILD:-0}" = 1 ]; then
+    [ -x "$cpython_prefix/bin/python3.13" ] || build_cpython_from_debian_source
+    echo "$cpython_prefix/bin/python3.13"
+    return 0
+  fi
   if py="$(find_python)"; then echo "$py"; return 0; fi
   if apt-cache policy python3.13-dev 2>/dev/null | grep -q 'Candidate: [0-9]'; then
     log "installing python3.13-dev and python3.13-venv"

@@ -1,10 +1,13 @@
 #include "profiling/statistics.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
+#include <span>
 #include <vector>
+
+#include "profiling/total_order.h"
 
 namespace nolt {
 
@@ -26,78 +29,170 @@ CoreError value_kind_error(std::string_view column_name, LogicalType type, Value
                                        " values but received ", kind_name(kind)));
 }
 
-// The bits of a double as an unsigned key whose order is the IEEE total order.
-inline std::uint64_t order_key(double value) noexcept {
-  const auto bits = std::bit_cast<std::uint64_t>(value);
-  return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+enum class CellUse : std::uint8_t { Skip, Value, Refuse };
+
+// The per-cell rule without building a result: whether the cell is skipped,
+// contributes `value`, or is refused with the value-kind error.
+inline CellUse classify(LogicalType type, const Cell& cell, double& value) noexcept {
+  switch (cell.kind()) {
+    case ValueKind::Null: return CellUse::Skip;
+    case ValueKind::Integer:
+      // The conversion rounds to nearest, so 2**53 + 1 becomes 2**53.
+      value = static_cast<double>(cell.as_integer());
+      return CellUse::Value;
+    case ValueKind::Float:
+      if (type == LogicalType::Integer) return CellUse::Refuse;
+      value = cell.as_float();
+      return std::isfinite(value) ? CellUse::Value : CellUse::Skip;
+    case ValueKind::Boolean:
+    case ValueKind::String: return CellUse::Refuse;
+  }
+  return CellUse::Refuse;
 }
 
-inline double from_order_key(std::uint64_t key) noexcept {
-  const std::uint64_t bits = (key >> 63) != 0 ? key & ~(std::uint64_t{1} << 63) : ~key;
-  return std::bit_cast<double>(bits);
-}
-
-void sort_total_order(std::vector<double>& values) {
-  std::vector<std::uint64_t> keys(values.size());
-  for (std::size_t idx = 0; idx < values.size(); ++idx) keys[idx] = order_key(values[idx]);
-  std::sort(keys.begin(), keys.end());
-  for (std::size_t idx = 0; idx < values.size(); ++idx) values[idx] = from_order_key(keys[idx]);
-}
-
-double percentile(const std::vector<double>& sorted, double fraction) noexcept {
-  const double position = fraction * static_cast<double>(sorted.size() - 1);
+// Linear interpolation between the neighbours of position q * (n - 1).
+double percentile(std::span<const std::uint64_t> sorted_keys, double fraction) noexcept {
+  const double position = fraction * static_cast<double>(sorted_keys.size() - 1);
   const double lo = std::floor(position);
   const double hi = std::ceil(position);
   const double f = position - lo;
-  return (1.0 - f) * sorted[static_cast<std::size_t>(lo)] + f * sorted[static_cast<std::size_t>(hi)];
+  const double lower = from_order_key(sorted_keys[static_cast<std::size_t>(lo)]);
+  const double upper = from_order_key(sorted_keys[static_cast<std::size_t>(hi)]);
+  return (1.0 - f) * lower + f * upper;
+}
+
+// The statistics of values already sorted as total-order keys (at least one).
+NumericStats stats_of_sorted(std::span<const std::uint64_t> sorted_keys) noexcept {
+  NumericStats stats;
+  stats.min = from_order_key(sorted_keys.front());
+  stats.max = from_order_key(sorted_keys.back());
+  // Dividing by the largest magnitude keeps every addend within [-1, 1], so
+  // the sum cannot overflow; s == 0 means every value is a zero.
+  const double scale = std::max(std::fabs(stats.min), std::fabs(stats.max));
+  if (scale == 0.0) {
+    stats.mean = 0.0;
+  } else {
+    double accumulator = -0.0;
+    for (const std::uint64_t key : sorted_keys) accumulator = accumulator + from_order_key(key) / scale;
+    stats.mean = scale * (accumulator / static_cast<double>(sorted_keys.size()));
+  }
+  stats.median = percentile(sorted_keys, 0.5);
+  stats.p25 = percentile(sorted_keys, 0.25);
+  stats.p50 = stats.median;
+  stats.p75 = percentile(sorted_keys, 0.75);
+  return stats;
 }
 
 }  // namespace
 
 Result<std::optional<double>> numeric_value(std::string_view column_name, LogicalType type, const Cell& cell) {
   if (!is_numeric(type)) return std::optional<double>();
-  switch (cell.kind()) {
-    case ValueKind::Null: return std::optional<double>();
-    case ValueKind::Integer: return std::optional<double>(static_cast<double>(cell.as_integer()));
-    case ValueKind::Float: {
-      if (type == LogicalType::Integer) return value_kind_error(column_name, type, ValueKind::Float);
-      const double value = cell.as_float();
-      if (!std::isfinite(value)) return std::optional<double>();
-      return std::optional<double>(value);
-    }
-    case ValueKind::Boolean:
-    case ValueKind::String: return value_kind_error(column_name, type, cell.kind());
+  double value = 0.0;
+  switch (classify(type, cell, value)) {
+    case CellUse::Skip: return std::optional<double>();
+    case CellUse::Value: return std::optional<double>(value);
+    case CellUse::Refuse: break;
   }
-  return std::optional<double>();
+  return value_kind_error(column_name, type, cell.kind());
 }
+
+namespace {
+
+// What the collecting pass learns about the distinct values besides the keys.
+struct DistinctEvidence {
+  bool seen_integer = false;
+  bool seen_float = false;
+  bool integer_beyond_exact = false;  // |value| > 2**53: two integers may share a double
+  bool seen_nan = false;
+  bool seen_positive_infinity = false;
+  bool seen_negative_infinity = false;
+
+  bool exact() const noexcept { return !(seen_integer && seen_float) && !integer_beyond_exact; }
+};
+
+constexpr std::int64_t kExactIntegerLimit = std::int64_t{1} << 53;
+
+// Collects the usable values of a numeric column as total-order keys; the
+// first refused cell ends the walk with the value-kind error.
+template <bool kGatherEvidence>
+Status collect_keys(std::string_view column_name, LogicalType type, const ColumnValues& values,
+                    std::vector<std::uint64_t>& keys, DistinctEvidence& evidence) {
+  keys.reserve(values.size());
+  for (const Cell& cell : values) {
+    double value = 0.0;
+    switch (classify(type, cell, value)) {
+      case CellUse::Skip:
+        if constexpr (kGatherEvidence) {
+          if (cell.kind() == ValueKind::Float) {
+            evidence.seen_float = true;
+            evidence.seen_nan |= std::isnan(value);
+            evidence.seen_positive_infinity |= value == std::numeric_limits<double>::infinity();
+            evidence.seen_negative_infinity |= value == -std::numeric_limits<double>::infinity();
+          }
+        }
+        break;
+      case CellUse::Value:
+        keys.push_back(order_key(value));
+        if constexpr (kGatherEvidence) {
+          if (cell.kind() == ValueKind::Integer) {
+            evidence.seen_integer = true;
+            const std::int64_t integer = cell.as_integer();
+            evidence.integer_beyond_exact |= integer > kExactIntegerLimit || integer < -kExactIntegerLimit;
+          } else {
+            evidence.seen_float = true;
+          }
+        }
+        break;
+      case CellUse::Refuse: return value_kind_error(column_name, type, cell.kind());
+    }
+  }
+  return {};
+}
+
+// Distinct values of sorted keys: runs of equal keys, with -0.0 and +0.0
+// (adjacent in the total order) as one value.
+std::uint64_t count_runs(std::span<const std::uint64_t> sorted_keys) noexcept {
+  constexpr std::uint64_t kNegativeZero = order_key(-0.0);
+  constexpr std::uint64_t kPositiveZero = order_key(0.0);
+  std::uint64_t runs = sorted_keys.empty() ? 0 : 1;
+  for (std::size_t key_idx = 1; key_idx < sorted_keys.size(); ++key_idx) {
+    const std::uint64_t previous = sorted_keys[key_idx - 1];
+    const std::uint64_t current = sorted_keys[key_idx];
+    runs += (current != previous && !(previous == kNegativeZero && current == kPositiveZero)) ? 1 : 0;
+  }
+  return runs;
+}
+
+}  // namespace
 
 Result<std::optional<NumericStats>> compute_numeric_stats(std::string_view column_name, LogicalType type,
                                                           const ColumnValues& values) {
   if (!is_numeric(type)) return std::optional<NumericStats>();
-  std::vector<double> sorted;
-  sorted.reserve(values.size());
-  for (const Cell& cell : values) {
-    NOLT_ASSIGN_OR_RETURN(std::optional<double> value, numeric_value(column_name, type, cell));
-    if (value) sorted.push_back(*value);
+  // The buffer of keys lives for this column only.
+  std::vector<std::uint64_t> keys;
+  DistinctEvidence unused;
+  NOLT_TRY(collect_keys<false>(column_name, type, values, keys, unused));
+  if (keys.empty()) return std::optional<NumericStats>();
+  sort_keys(keys);
+  return std::optional<NumericStats>(stats_of_sorted(keys));
+}
+
+Result<NumericSummary> summarize_numeric_column(std::string_view column_name, LogicalType type,
+                                                const ColumnValues& values) {
+  NumericSummary summary;
+  if (!is_numeric(type)) return summary;
+  std::vector<std::uint64_t> keys;
+  DistinctEvidence evidence;
+  NOLT_TRY(collect_keys<true>(column_name, type, values, keys, evidence));
+  if (!keys.empty()) {
+    sort_keys(keys);
+    summary.stats = stats_of_sorted(keys);
   }
-  if (sorted.empty()) return std::optional<NumericStats>();
-  sort_total_order(sorted);
-  NumericStats stats;
-  stats.min = sorted.front();
-  stats.max = sorted.back();
-  const double scale = std::max(std::fabs(stats.min), std::fabs(stats.max));
-  if (scale == 0.0) {
-    stats.mean = 0.0;
-  } else {
-    double accumulator = -0.0;
-    for (const double value : sorted) accumulator = accumulator + value / scale;
-    stats.mean = scale * (accumulator / static_cast<double>(sorted.size()));
+  if (evidence.exact()) {
+    summary.unique_count = count_runs(keys) + (evidence.seen_nan ? 1 : 0) +
+                           (evidence.seen_positive_infinity ? 1 : 0) + (evidence.seen_negative_infinity ? 1 : 0);
   }
-  stats.median = percentile(sorted, 0.5);
-  stats.p25 = percentile(sorted, 0.25);
-  stats.p50 = stats.median;
-  stats.p75 = percentile(sorted, 0.75);
-  return std::optional<NumericStats>(stats);
+  return summary;
 }
 
 }  // namespace nolt

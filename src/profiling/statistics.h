@@ -1,6 +1,7 @@
 // Numeric statistics of integer and float columns, in exact double arithmetic.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <variant>
@@ -29,5 +30,19 @@ Result<std::optional<double>> numeric_value(std::string_view column_name, Logica
 // offending cell.
 Result<std::optional<NumericStats>> compute_numeric_stats(std::string_view column_name, LogicalType type,
                                                           const ColumnValues& values);
+
+// The statistics of a column together with its distinct count when the sorted
+// values identify its distinct values: every non-null cell of one kind,
+// integers within +-2**53 (where the conversion to double is exact). The
+// profile then needs no hash set for the column.
+struct NumericSummary {
+  std::optional<NumericStats> stats;
+  std::optional<std::uint64_t> unique_count;
+};
+
+// compute_numeric_stats plus the distinct count where it comes for free;
+// fails exactly as compute_numeric_stats does.
+Result<NumericSummary> summarize_numeric_column(std::string_view column_name, LogicalType type,
+                                                const ColumnValues& values);
 
 }  // namespace nolt

@@ -1,0 +1,99 @@
+"""Every function, called many times on valid and on failing input, must not
+grow the interpreter's allocated blocks or the process's resident memory."""
+
+import gc
+import os
+import sys
+
+import pytest
+
+import _nolt_core
+
+ROUNDS = 2000
+
+
+def dataset(offset=0):
+    return [
+        ("id", "integer", [1 + offset, 2, 3, None]),
+        ("price", "float", [1.5, float("nan"), None, -0.0]),
+        ("flag", "boolean", [True, False, True, True], True),
+        ("size", "categorical", ["s", "m", "s", None]),
+        ("note", "string", ["a", "é", "b", "c"]),
+        ("when", "datetime", ["2026-01-01", None, 3, 4.5]),
+    ]
+
+
+SCHEMA_COLUMNS = [
+    ("id", "integer", False, (0, 2), None),
+    ("size", "categorical", True, None, ["s", True]),
+    ("missing", "string", True, None, None),
+]
+
+
+def make_calls(tmp_path):
+    schema_path = str(tmp_path / "schema.json")
+    _nolt_core.save_suggested_schema_dataset(dataset(), schema_path)
+    bad_json = tmp_path / "bad.json"
+    bad_json.write_text('{"format_version": 1, "schema": {"columns": [1]}}')
+    good = dataset()
+    other = dataset(7)[:4]
+    unequal = [("a", "integer", [1, 2]), ("b", "integer", [1])]
+    kind_error = [("a", "integer", [1, 2.5])]
+    return {
+        "version": lambda: _nolt_core.version(),
+        "profile": lambda: _nolt_core.profile_dataset(good),
+        "observed": lambda: _nolt_core.observed_schema_dataset(good),
+        "suggest": lambda: _nolt_core.suggest_schema_dataset(good),
+        "inspect": lambda: _nolt_core.inspect_dataset(good),
+        "save": lambda: _nolt_core.save_suggested_schema_dataset(good, schema_path),
+        "validate_file": lambda: _nolt_core.validate_dataset_file(other, schema_path),
+        "validate_schema": lambda: _nolt_core._validate_dataset_schema(good, SCHEMA_COLUMNS),
+        "compare": lambda: _nolt_core.compare_datasets(good, other),
+        "drift": lambda: _nolt_core.schema_drift_datasets(good, other),
+        # failing calls, one of each kind
+        "binding": lambda: _nolt_core.compare_datasets([], cols=[]),
+        "shape": lambda: _nolt_core.profile_dataset([["a", "integer", []]]),
+        "str_argument": lambda: _nolt_core.inspect_dataset("abc"),
+        "overflow": lambda: _nolt_core.profile_dataset([("a", "integer", [2**70])]),
+        "surrogate": lambda: _nolt_core.profile_dataset([("a", "string", ["ok", "\udc80"])]),
+        "iteration": lambda: _nolt_core.profile_dataset([("a", "string", (1 / 0 for _ in range(1)))]),
+        "length": lambda: _nolt_core.observed_schema_dataset(unequal),
+        "value_kind": lambda: _nolt_core.schema_drift_datasets(good, kind_error),
+        "observed_values": lambda: _nolt_core.suggest_schema_dataset([("c", "categorical", ["a", 1])]),
+        "missing_file": lambda: _nolt_core.validate_dataset_file(good, str(tmp_path / "nope.json")),
+        "parse_error": lambda: _nolt_core.validate_dataset_file(good, str(bad_json)),
+        "save_error": lambda: _nolt_core.save_suggested_schema_dataset(good, str(tmp_path / "no" / "x.json")),
+        "schema_shape": lambda: _nolt_core._validate_dataset_schema(good, [("a", "integer", 1, None, None)]),
+        "schema_value": lambda: _nolt_core._validate_dataset_schema(good, [("a", "string", True, None, [5])]),
+        "schema_bound": lambda: _nolt_core._validate_dataset_schema(good, [("a", "float", True, ("x", 1), None)]),
+        "typed_bool": lambda: _nolt_core.profile_dataset([("b", "boolean", [True, 0], True)]),
+    }
+
+
+def resident_kib():
+    with open(f"/proc/{os.getpid()}/statm") as handle:
+        return int(handle.read().split()[1]) * (os.sysconf("SC_PAGE_SIZE") // 1024)
+
+
+def run(call, rounds):
+    for _ in range(rounds):
+        try:
+            call()
+        except Exception:
+            pass
+
+
+@pytest.mark.skipif(sys.flags.dev_mode, reason="dev mode adds tracing allocations")
+def test_no_growth_of_blocks_or_resident_memory(tmp_path):
+    calls = make_calls(tmp_path)
+    for name, call in calls.items():
+        run(call, 50)  # warm caches (interned strings, free lists)
+        gc.collect()
+        blocks_before = sys.getallocatedblocks()
+        rss_before = resident_kib()
+        run(call, ROUNDS)
+        gc.collect()
+        block_growth = sys.getallocatedblocks() - blocks_before
+        rss_growth = resident_kib() - rss_before
+        assert block_growth < 50, f"{name}: {block_growth} blocks more after {ROUNDS} calls"
+        assert rss_growth < 4096, f"{name}: resident memory grew by {rss_growth} KiB"
