@@ -9,8 +9,8 @@ namespace {
 
 PyObject* g_internal_fault = nullptr;
 
-std::string function_label(const ParamSpec& spec) {
-  std::string label(spec.function);
+std::string function_label(const ParamSpec& signature) {
+  std::string label(signature.function);
   label += "()";
   return label;
 }
@@ -43,13 +43,13 @@ std::string quoted_list(const std::vector<std::string_view>& names) {
 
 }  // namespace
 
-Result<std::array<PyObject*, 2>> bind_arguments(const ParamSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+Result<std::array<PyObject*, 2>> bind_arguments(const ParamSpec& signature, PyObject* const* args, Py_ssize_t nargs,
                                                 PyObject* kwnames) {
   std::array<PyObject*, 2> bound{nullptr, nullptr};
   const std::size_t positional = static_cast<std::size_t>(PyVectorcall_NARGS(nargs));
-  for (std::size_t idx = 0; idx < positional && idx < spec.count; ++idx) bound[idx] = args[idx];
-  if (positional > spec.count) {
-    return CoreError::type_error(str_cat(function_label(spec), " takes ", spec.count, " positional arguments but ",
+  for (std::size_t idx = 0; idx < positional && idx < signature.count; ++idx) bound[idx] = args[idx];
+  if (positional > signature.count) {
+    return CoreError::type_error(str_cat(function_label(signature), " takes ", signature.count, " positional arguments but ",
                                               positional, positional == 1 ? " was" : " were", " given"));
   }
   const Py_ssize_t keyword_count = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
@@ -57,31 +57,31 @@ Result<std::array<PyObject*, 2>> bind_arguments(const ParamSpec& spec, PyObject*
     PyObject* keyword = PyTuple_GET_ITEM(kwnames, kw_idx);
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
-    std::size_t found = spec.count;
+    std::size_t found = signature.count;
     if (utf8 == nullptr) {
       PyErr_Clear();
     } else {
       const std::string_view name(utf8, static_cast<std::size_t>(size));
-      for (std::size_t idx = 0; idx < spec.count; ++idx) {
-        if (spec.names[idx] == name) found = idx;
+      for (std::size_t idx = 0; idx < signature.count; ++idx) {
+        if (signature.names[idx] == name) found = idx;
       }
     }
-    if (found == spec.count) {
+    if (found == signature.count) {
       return CoreError::type_error(
-          str_cat(function_label(spec), " got an unexpected keyword argument '", keyword_text(keyword), "'"));
+          str_cat(function_label(signature), " got an unexpected keyword argument '", keyword_text(keyword), "'"));
     }
     if (bound[found] != nullptr) {
       return CoreError::type_error(
-          str_cat(function_label(spec), " got multiple values for argument '", spec.names[found], "'"));
+          str_cat(function_label(signature), " got multiple values for argument '", signature.names[found], "'"));
     }
     bound[found] = args[positional + static_cast<std::size_t>(kw_idx)];
   }
   std::vector<std::string_view> missing;
-  for (std::size_t idx = 0; idx < spec.count; ++idx) {
-    if (bound[idx] == nullptr) missing.push_back(spec.names[idx]);
+  for (std::size_t idx = 0; idx < signature.count; ++idx) {
+    if (bound[idx] == nullptr) missing.push_back(signature.names[idx]);
   }
   if (!missing.empty()) {
-    return CoreError::type_error(str_cat(function_label(spec), " missing ", missing.size(),
+    return CoreError::type_error(str_cat(function_label(signature), " missing ", missing.size(),
                                               " required positional ",
                                               missing.size() == 1 ? "argument" : "arguments", ": ",
                                               quoted_list(missing)));

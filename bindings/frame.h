@@ -23,7 +23,7 @@ struct ParamSpec {
 
 // Binds vectorcall arguments to the parameters; borrowed references, in
 // parameter order.
-Result<std::array<PyObject*, 2>> bind_arguments(const ParamSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+Result<std::array<PyObject*, 2>> bind_arguments(const ParamSpec& signature, PyObject* const* args, Py_ssize_t nargs,
                                                 PyObject* kwnames);
 
 // A TypeError becomes "argument '{name}': {text}" keeping its cause; any
