@@ -118,6 +118,8 @@ provide_python() {
 
 # System libraries: C++ compiler, GoogleTest, Abseil's hash containers, xxHash.
 ensure_debs g++ libgtest-dev libabsl-dev libxxhash-dev
+# A headless browser for the HTML report tests.
+ensure_debs chromium chromium-driver
 
 python="$(provide_python)" || { log "no CPython 3.13 with headers could be provided"; exit 1; }
 log "using $python"

@@ -1,8 +1,11 @@
 #include "ingest/convert.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 #include <stdexcept>
+
+#include "ingest/page_advice.h"
 
 
 namespace nolt::py {
@@ -69,18 +72,125 @@ void reserve_from_hint(PyObject* values, ColumnValues& out) {
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }
+  advise_huge_pages(out.cells().data(), out.cells().capacity() * sizeof(Cell));
 }
 
-template <class Convert>
-Status fill_values(PyObject* values, ColumnValues& out, Convert&& convert) {
+// Sizes the text arena from a few cells spread over the list, so a text
+// column fills one allocation instead of a chain of doublings that each copy
+// the arena. Reading the sampled cells runs no Python code.
+void reserve_text_from_sample(PyObject* list, ColumnValues& out) {
+  constexpr Py_ssize_t kSampleCells = 64;
+  const Py_ssize_t size = PyList_GET_SIZE(list);
+  if (size < 4 * kSampleCells) return;
+  const Py_ssize_t stride = size / kSampleCells;
+  std::size_t sampled_bytes = 0;
+  for (Py_ssize_t sample_idx = 0; sample_idx < kSampleCells; ++sample_idx) {
+    PyObject* cell = PyList_GET_ITEM(list, sample_idx * stride);
+    if (!PyUnicode_Check(cell)) continue;
+    // Non-ASCII text takes up to three bytes per character in UTF-8; two is
+    // a guess that only sizes the first allocation.
+    const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(cell));
+    sampled_bytes += PyUnicode_IS_ASCII(cell) ? length : 2 * length;
+  }
+  if (sampled_bytes == 0) return;
+  const double per_cell = static_cast<double>(sampled_bytes) / static_cast<double>(kSampleCells);
+  // An eighth more than the sample suggests; reserved pages never touched cost no memory.
+  const auto estimate = static_cast<std::size_t>(per_cell * 1.125 * static_cast<double>(size)) + 64;
+  constexpr std::size_t kMaxReservedTextBytes = std::size_t{1} << 34;
+  try {
+    out.reserve_text(std::min(estimate, kMaxReservedTextBytes));
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  advise_huge_pages(out.text_buffer(), out.text_buffer_bytes());
+}
+
+// The cells that need no interpreter call that could run Python code: exact
+// int, float, bool, None and ASCII str, read in place exactly as the general
+// conversion would read them. Returns false (nothing appended) for every other
+// cell, and for an int beyond 64 bits, whose error the general path raises.
+inline bool push_exact_plain(PyObject* object, ColumnValues& out) {
+  PyTypeObject* type = Py_TYPE(object);
+  if (type == &PyFloat_Type) {
+    out.push_float(PyFloat_AS_DOUBLE(object));
+    return true;
+  }
+  if (type == &PyLong_Type) {
+    const auto* number = reinterpret_cast<const PyLongObject*>(object);
+    if (PyUnstable_Long_IsCompact(number)) {
+      out.push_integer(static_cast<std::int64_t>(PyUnstable_Long_CompactValue(number)));
+      return true;
+    }
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+    if (overflow != 0) return false;
+    if (value == -1 && PyErr_Occurred()) {
+      PyErr_Clear();
+      return false;
+    }
+    out.push_integer(value);
+    return true;
+  }
+  if (type == &PyUnicode_Type && PyUnicode_IS_COMPACT_ASCII(object)) {
+    // For a compact ASCII str the UTF-8 form is the character data itself.
+    out.push_text(std::string_view(static_cast<const char*>(PyUnicode_DATA(object)),
+                                   static_cast<std::size_t>(PyUnicode_GET_LENGTH(object))));
+    return true;
+  }
+  if (object == Py_None) {
+    out.push_null();
+    return true;
+  }
+  if (type == &PyBool_Type) {
+    out.push_boolean(object == Py_True);
+    return true;
+  }
+  return false;
+}
+
+// The fast path of typed conversion: the same values as normalize_typed_value
+// for the exact types it takes; false sends the cell to the general path.
+inline bool push_exact_typed(PyObject* object, LogicalType type, ColumnValues& out) {
+  switch (type) {
+    case LogicalType::Integer:
+      return Py_TYPE(object) == &PyLong_Type && push_exact_plain(object, out);
+    case LogicalType::Float:
+      if (Py_TYPE(object) != &PyFloat_Type) return false;
+      if (const double value = PyFloat_AS_DOUBLE(object); value != value) {
+        out.push_null();
+      } else {
+        out.push_float(value);
+      }
+      return true;
+    case LogicalType::Boolean:
+      if (Py_TYPE(object) != &PyBool_Type) return false;
+      out.push_boolean(object == Py_True);
+      return true;
+    case LogicalType::String:
+    case LogicalType::Datetime:
+    case LogicalType::Categorical:
+    case LogicalType::Unknown:
+      return push_exact_plain(object, out);
+  }
+  return false;
+}
+
+// `fast` takes the common exact-type cells in place; every other cell goes to
+// `convert`, holding a reference of its own, since converting it may run
+// Python code that changes the list.
+template <class Fast, class Convert>
+Status fill_values(PyObject* values, ColumnValues& out, bool may_hold_text, Fast&& fast, Convert&& convert) {
   // Exact lists and tuples are walked by index exactly as their iterators
   // would walk them (a list's length is re-read at every step), without
   // creating an iterator object.
   if (PyList_CheckExact(values)) {
     reserve_from_hint(values, out);
+    if (may_hold_text) reserve_text_from_sample(values, out);
     for (Py_ssize_t row_idx = 0; row_idx < PyList_GET_SIZE(values); ++row_idx) {
-      PyRef cell = PyRef::borrow(PyList_GET_ITEM(values, row_idx));
-      NOLT_TRY(convert(cell.get()));
+      PyObject* cell = PyList_GET_ITEM(values, row_idx);
+      if (fast(cell)) continue;
+      PyRef held = PyRef::borrow(cell);
+      NOLT_TRY(convert(held.get()));
     }
     return {};
   }
@@ -88,7 +198,9 @@ Status fill_values(PyObject* values, ColumnValues& out, Convert&& convert) {
     const Py_ssize_t size = PyTuple_GET_SIZE(values);
     reserve_from_hint(values, out);
     for (Py_ssize_t row_idx = 0; row_idx < size; ++row_idx) {
-      NOLT_TRY(convert(PyTuple_GET_ITEM(values, row_idx)));
+      PyObject* cell = PyTuple_GET_ITEM(values, row_idx);
+      if (fast(cell)) continue;
+      NOLT_TRY(convert(cell));
     }
     return {};
   }
@@ -101,6 +213,7 @@ Status fill_values(PyObject* values, ColumnValues& out, Convert&& convert) {
       if (PyErr_Occurred()) return fetch_error();
       return {};
     }
+    if (fast(cell.get())) continue;
     NOLT_TRY(convert(cell.get()));
   }
 }
@@ -121,10 +234,14 @@ Result<ColumnInput> convert_column(PyObject* item) {
   ColumnValues& out = column.values;
   const std::string& name = column.name;
   if (header.typed) {
-    NOLT_TRY(fill_values(header.values, out,
-                         [&](PyObject* cell) { return normalize_typed_value(cell, type, name, out); }));
+    const bool may_hold_text = !is_numeric(type) && type != LogicalType::Boolean;
+    NOLT_TRY(fill_values(
+        header.values, out, may_hold_text, [&](PyObject* cell) { return push_exact_typed(cell, type, out); },
+        [&](PyObject* cell) { return normalize_typed_value(cell, type, name, out); }));
   } else {
-    NOLT_TRY(fill_values(header.values, out, [&](PyObject* cell) { return normalize_value(cell, out); }));
+    NOLT_TRY(fill_values(
+        header.values, out, true, [&](PyObject* cell) { return push_exact_plain(cell, out); },
+        [&](PyObject* cell) { return normalize_value(cell, out); }));
   }
   return column;
 }

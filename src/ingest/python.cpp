@@ -14,16 +14,28 @@ CoreError fetch_error() {
   return CoreError::propagated(std::make_unique<PythonError>(PyRef::steal(raised)));
 }
 
+namespace {
+
+// The whole message, also past an embedded NUL (a column name may hold one,
+// which a C-string setter would cut off).
+void raise_with_message(PyObject* type, const std::string& message) {
+  PyRef text = PyRef::steal(
+      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+  if (text) PyErr_SetObject(type, text.get());
+}
+
+}  // namespace
+
 void raise_core_error(CoreError error) {
   switch (error.kind()) {
     case CoreErrorKind::TypeError:
-      PyErr_SetString(PyExc_TypeError, error.message().c_str());
+      raise_with_message(PyExc_TypeError, error.message());
       return;
     case CoreErrorKind::ValueError:
-      PyErr_SetString(PyExc_ValueError, error.message().c_str());
+      raise_with_message(PyExc_ValueError, error.message());
       return;
     case CoreErrorKind::OSError:
-      PyErr_SetString(PyExc_OSError, error.message().c_str());
+      raise_with_message(PyExc_OSError, error.message());
       return;
     case CoreErrorKind::Propagated: {
       auto foreign = error.take_foreign();

@@ -112,6 +112,12 @@ class ColumnValues {
     cells_.push_back(Cell::text(offset, text.size()));
   }
   void shrink_arena() { arena_.shrink_to_fit(); }
+  // Room for about `byte_count` more text bytes: one allocation instead of a
+  // chain of doublings that each copy the arena. Only a size hint.
+  void reserve_text(std::size_t byte_count) { arena_.reserve(arena_.size() + byte_count); }
+  // The arena's buffer with its reserved capacity, for memory advice.
+  const char* text_buffer() const noexcept { return arena_.data(); }
+  std::size_t text_buffer_bytes() const noexcept { return arena_.capacity(); }
 
  private:
   std::vector<Cell> cells_;

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,31 @@ inline std::uint64_t canonical_float_bits(double value) noexcept {
   if (value != value) return 0x7FF8000000000000ULL;
   if (value == 0.0) return 0;
   return std::bit_cast<std::uint64_t>(value);
+}
+
+// Byte equality of two texts, inline for the short texts that dominate
+// table columns (a library memcmp call costs more than the comparison).
+inline bool same_bytes(std::string_view lhs, std::string_view rhs) noexcept {
+  const std::size_t size = lhs.size();
+  if (size != rhs.size()) return false;
+  const char* left = lhs.data();
+  const char* right = rhs.data();
+  if (size >= 8 && size <= 16) {
+    // Two overlapping words cover every byte.
+    std::uint64_t left_head, right_head, left_tail, right_tail;
+    std::memcpy(&left_head, left, 8);
+    std::memcpy(&right_head, right, 8);
+    std::memcpy(&left_tail, left + size - 8, 8);
+    std::memcpy(&right_tail, right + size - 8, 8);
+    return ((left_head ^ right_head) | (left_tail ^ right_tail)) == 0;
+  }
+  if (size < 8) {
+    for (std::size_t byte_idx = 0; byte_idx < size; ++byte_idx) {
+      if (left[byte_idx] != right[byte_idx]) return false;
+    }
+    return true;
+  }
+  return std::memcmp(left, right, size) == 0;
 }
 
 // Hasher for 64-bit keys (integers, canonical float bits).

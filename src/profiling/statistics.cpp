@@ -106,18 +106,20 @@ struct DistinctEvidence {
   bool seen_nan = false;
   bool seen_positive_infinity = false;
   bool seen_negative_infinity = false;
+  std::uint64_t null_count = 0;
 
   bool exact() const noexcept { return !(seen_integer && seen_float) && !integer_beyond_exact; }
 };
 
 constexpr std::int64_t kExactIntegerLimit = std::int64_t{1} << 53;
 
-// Collects the usable values of a numeric column as total-order keys; the
-// first refused cell ends the walk with the value-kind error.
+// Collects the usable values of a numeric column as total-order keys into
+// `keys` (room for every cell) and returns how many there are; the first
+// refused cell ends the walk with the value-kind error.
 template <bool kGatherEvidence>
-Status collect_keys(std::string_view column_name, LogicalType type, const ColumnValues& values,
-                    std::vector<std::uint64_t>& keys, DistinctEvidence& evidence) {
-  keys.reserve(values.size());
+Result<std::size_t> collect_keys(std::string_view column_name, LogicalType type, const ColumnValues& values,
+                                 std::uint64_t* keys, DistinctEvidence& evidence) {
+  std::size_t key_count = 0;
   for (const Cell& cell : values) {
     double value = 0.0;
     switch (classify(type, cell, value)) {
@@ -128,11 +130,13 @@ Status collect_keys(std::string_view column_name, LogicalType type, const Column
             evidence.seen_nan |= std::isnan(value);
             evidence.seen_positive_infinity |= value == std::numeric_limits<double>::infinity();
             evidence.seen_negative_infinity |= value == -std::numeric_limits<double>::infinity();
+          } else {
+            ++evidence.null_count;
           }
         }
         break;
       case CellUse::Value:
-        keys.push_back(order_key(value));
+        keys[key_count++] = order_key(value);
         if constexpr (kGatherEvidence) {
           if (cell.kind() == ValueKind::Integer) {
             evidence.seen_integer = true;
@@ -146,7 +150,15 @@ Status collect_keys(std::string_view column_name, LogicalType type, const Column
       case CellUse::Refuse: return value_kind_error(column_name, type, cell.kind());
     }
   }
-  return {};
+  return key_count;
+}
+
+void sort_with_workspace(std::span<std::uint64_t> keys, StatisticsWorkspace& workspace) {
+  if (keys.size() < kRadixSortMinSize) {
+    std::sort(keys.begin(), keys.end());
+    return;
+  }
+  radix_sort_keys(keys, std::span<std::uint64_t>(workspace.scratch(), keys.size()));
 }
 
 // Distinct values of sorted keys: runs of equal keys, with -0.0 and +0.0
@@ -168,30 +180,42 @@ std::uint64_t count_runs(std::span<const std::uint64_t> sorted_keys) noexcept {
 Result<std::optional<NumericStats>> compute_numeric_stats(std::string_view column_name, LogicalType type,
                                                           const ColumnValues& values) {
   if (!is_numeric(type)) return std::optional<NumericStats>();
-  // The buffer of keys lives for this column only.
-  std::vector<std::uint64_t> keys;
+  // The buffers live for this column only.
+  StatisticsWorkspace workspace;
+  workspace.reserve(values.size());
   DistinctEvidence unused;
-  NOLT_TRY(collect_keys<false>(column_name, type, values, keys, unused));
-  if (keys.empty()) return std::optional<NumericStats>();
-  sort_keys(keys);
+  NOLT_ASSIGN_OR_RETURN(const std::size_t key_count,
+                        collect_keys<false>(column_name, type, values, workspace.keys(), unused));
+  if (key_count == 0) return std::optional<NumericStats>();
+  const std::span<std::uint64_t> keys(workspace.keys(), key_count);
+  sort_with_workspace(keys, workspace);
   return std::optional<NumericStats>(stats_of_sorted(keys));
 }
 
 Result<NumericSummary> summarize_numeric_column(std::string_view column_name, LogicalType type,
                                                 const ColumnValues& values) {
+  StatisticsWorkspace workspace;
+  return summarize_numeric_column(column_name, type, values, workspace);
+}
+
+Result<NumericSummary> summarize_numeric_column(std::string_view column_name, LogicalType type,
+                                                const ColumnValues& values, StatisticsWorkspace& workspace) {
   NumericSummary summary;
   if (!is_numeric(type)) return summary;
-  std::vector<std::uint64_t> keys;
+  workspace.reserve(values.size());
   DistinctEvidence evidence;
-  NOLT_TRY(collect_keys<true>(column_name, type, values, keys, evidence));
+  NOLT_ASSIGN_OR_RETURN(const std::size_t key_count,
+                        collect_keys<true>(column_name, type, values, workspace.keys(), evidence));
+  const std::span<std::uint64_t> keys(workspace.keys(), key_count);
   if (!keys.empty()) {
-    sort_keys(keys);
+    sort_with_workspace(keys, workspace);
     summary.stats = stats_of_sorted(keys);
   }
   if (evidence.exact()) {
     summary.unique_count = count_runs(keys) + (evidence.seen_nan ? 1 : 0) +
                            (evidence.seen_positive_infinity ? 1 : 0) + (evidence.seen_negative_infinity ? 1 : 0);
   }
+  summary.null_count = evidence.null_count;
   return summary;
 }
 

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "error/core_error.h"
+#include "ingest/page_advice.h"
 #include "ingest/values.h"
 
 namespace nolt {
@@ -38,11 +39,31 @@ Result<std::optional<NumericStats>> compute_numeric_stats(std::string_view colum
 struct NumericSummary {
   std::optional<NumericStats> stats;
   std::optional<std::uint64_t> unique_count;
+  std::uint64_t null_count = 0;  // Null cells, counted on the same walk (numeric columns only)
+};
+
+// The buffers of the statistics sort, kept from one column to the next so a
+// profile allocates (and the kernel first-touches) them once.
+class StatisticsWorkspace {
+ public:
+  // Room for `count` keys and as much scratch; earlier contents are dropped.
+  void reserve(std::size_t count) {
+    keys_.resize_discard(count);
+    scratch_.resize_discard(count);
+  }
+  std::uint64_t* keys() noexcept { return keys_.data(); }
+  std::uint64_t* scratch() noexcept { return scratch_.data(); }
+
+ private:
+  ScratchArray<std::uint64_t> keys_;
+  ScratchArray<std::uint64_t> scratch_;
 };
 
 // compute_numeric_stats plus the distinct count where it comes for free;
 // fails exactly as compute_numeric_stats does.
 Result<NumericSummary> summarize_numeric_column(std::string_view column_name, LogicalType type,
                                                 const ColumnValues& values);
+Result<NumericSummary> summarize_numeric_column(std::string_view column_name, LogicalType type,
+                                                const ColumnValues& values, StatisticsWorkspace& workspace);
 
 }  // namespace nolt

@@ -47,7 +47,12 @@ std::vector<ObservedValue> collect_texts(const ColumnValues& values, std::uint64
   for (const Cell& cell : values) {
     if (cell.kind() != ValueKind::String) continue;
     const std::string_view text = values.text(cell);
-    if (seen.insert(text).second) observed.emplace_back(std::in_place_type<std::string>, text);
+    if (!seen.insert(text).second) continue;
+    observed.emplace_back(std::in_place_type<std::string>, text);
+    // The distinct count covers every kind, so once as many texts are listed
+    // no later cell can bring a new one: a 20-level column of a million rows
+    // is read only up to the row where its last level first appears.
+    if (observed.size() == unique_count) break;
   }
   return observed;
 }

@@ -1,6 +1,12 @@
+import pathlib
+import sys
+
 import pytest
 
-import _nolt_core
+# The nolt package is importable from the source tree even when it is not installed.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "python"))
+
+import _nolt_core  # noqa: E402
 
 
 @pytest.fixture

@@ -1,0 +1,3 @@
+from nolt.cli import main
+
+raise SystemExit(main())

@@ -1,0 +1,267 @@
+"""From the containers people have to the column tuples the core takes.
+
+Each container kind has a small backend that knows its column types:
+
+- ``classify(column)`` names the logical type the column's own data type stands for;
+- ``values(column, logical_type)`` gives the cells as a list of ``None``, ``bool``, ``int``,
+  ``float`` or ``str`` and whether they are typed floats (NaN meaning missing);
+- ``text(column)`` gives the cells as text, for a column declared as a text type;
+- ``cast(column, logical_type)`` converts the column to integers, floats or booleans with the
+  container's own cast, for a column declared as one of those.
+
+Every conversion is one of the container's bulk calls (``to_list``, ``tolist``,
+``to_pylist``, casts and string formatting); no backend walks the cells in Python.
+"""
+
+from __future__ import annotations
+
+import operator
+from collections.abc import Iterable, Mapping, Sequence
+from datetime import date, datetime, time, timezone
+from importlib import import_module
+from typing import TYPE_CHECKING, Any, Protocol
+
+if TYPE_CHECKING:
+    from _nolt_core import ColumnTuple
+
+LOGICAL_TYPES = ("integer", "float", "boolean", "string", "datetime", "categorical", "unknown")
+# Declared types whose cells are passed as text (or None).
+TEXT_TYPES = frozenset({"string", "datetime", "categorical", "unknown"})
+
+Types = Mapping[str, str]
+
+
+class NoTextForm(TypeError):
+    """A column whose data type has no text form (nested or binary data)."""
+
+    def __init__(self, data_type: object) -> None:
+        super().__init__(str(data_type))
+        self.data_type = data_type
+
+
+class Backend(Protocol):
+    def classify(self, column: Any) -> str: ...
+    def values(self, column: Any, logical_type: str) -> tuple[list[Any], bool]: ...
+    def text(self, column: Any) -> list[Any]: ...
+    def cast(self, column: Any, logical_type: str) -> Any: ...
+
+
+def check_types(types: Types | None) -> dict[str, str]:
+    """The types mapping as a dict, every type name checked against the seven names."""
+    if types is None:
+        return {}
+    if not isinstance(types, Mapping):
+        raise TypeError(f"types must be a mapping of column name to logical type, not {type(types).__name__}")
+    checked: dict[str, str] = {}
+    for name, logical_type in types.items():
+        if not isinstance(name, str) or not isinstance(logical_type, str):
+            raise TypeError("types must map column names (str) to logical type names (str)")
+        if logical_type not in LOGICAL_TYPES:
+            raise ValueError(f"Unsupported logical type '{logical_type}'")
+        checked[name] = logical_type
+    return checked
+
+
+def build_column(backend: Backend, name: str, column: Any, declared: str | None) -> ColumnTuple:
+    """One column tuple: the container's own type unless ``declared`` says otherwise."""
+    try:
+        return _build_column(backend, name, column, declared)
+    except NoTextForm as error:
+        raise TypeError(f"column '{name}' has data type {error.data_type}, which nolt cannot convert") from None
+
+
+def _build_column(backend: Backend, name: str, column: Any, declared: str | None) -> ColumnTuple:
+    natural = backend.classify(column)
+    target = declared or natural
+    if target == natural:
+        values, typed = backend.values(column, natural)
+    elif target in TEXT_TYPES:
+        # Text-like columns already come as text; others are cast to their text form.
+        values, typed = backend.values(column, natural) if natural in TEXT_TYPES else (backend.text(column), False)
+        typed = False
+    else:
+        cast = backend.cast(column, target)
+        values, typed = backend.values(cast, backend.classify(cast))
+    if typed:
+        return (name, target, values, True)
+    return (name, target, values)
+
+
+def container_kind(data: object) -> str | None:
+    """Which data-frame library made ``data``, judged by its type's module and name.
+
+    Subclasses count as their library's container. No library is imported here.
+    """
+    for klass in type(data).__mro__:
+        package = klass.__module__.partition(".")[0]
+        if package == "pandas" and klass.__name__ == "DataFrame":
+            return "pandas"
+        if package == "polars" and klass.__name__ == "DataFrame":
+            return "polars"
+        if package == "pyarrow" and klass.__name__ in ("Table", "RecordBatch"):
+            return "pyarrow"
+    return None
+
+
+def to_columns(data: object, types: Types | None = None) -> list[ColumnTuple]:
+    """Converts any supported container into the core's list of column tuples."""
+    kind = container_kind(data)
+    if kind == "pandas":
+        return from_pandas(data, types)
+    if kind == "polars":
+        return from_polars(data, types)
+    if kind == "pyarrow":
+        return from_arrow(data, types)
+    if isinstance(data, Mapping):
+        if types is None:
+            raise TypeError("a dict of columns needs types= naming the logical type of every column")
+        return from_dict(data, types)
+    if isinstance(data, Sequence) and not isinstance(data, (str, bytes, bytearray)):
+        if len(data) == 0:
+            return []
+        first = data[0]
+        if isinstance(first, tuple):
+            return from_column_tuples(data, types)
+        if isinstance(first, Mapping):
+            if types is None:
+                raise TypeError("a list of records needs types= naming the logical type of every column")
+            return from_records(data, types)
+    raise TypeError(
+        f"cannot read a {type(data).__name__} as a dataset: expected a pandas or polars DataFrame, "
+        "a pyarrow Table, a dict of columns, a list of records or a list of column tuples"
+    )
+
+
+# -- frames ---------------------------------------------------------------------------------
+
+
+def _frame_columns(backend: Backend, pairs: Iterable[tuple[object, Any]], types: Types | None) -> list[ColumnTuple]:
+    declared = check_types(types)
+    columns: list[ColumnTuple] = []
+    for raw_name, column in pairs:
+        name = raw_name if isinstance(raw_name, str) else str(raw_name)
+        columns.append(build_column(backend, name, column, declared.get(name)))
+    return columns
+
+
+def from_pandas(frame: Any, types: Types | None = None) -> list[ColumnTuple]:
+    """Column tuples of a pandas DataFrame (column names that are not text become their str())."""
+    from nolt import _pandas
+
+    pairs = ((name, frame.iloc[:, position]) for position, name in enumerate(frame.columns))
+    return _frame_columns(_pandas.BACKEND, pairs, types)
+
+
+def from_polars(frame: Any, types: Types | None = None) -> list[ColumnTuple]:
+    """Column tuples of a polars DataFrame."""
+    from nolt import _polars
+
+    return _frame_columns(_polars.BACKEND, ((series.name, series) for series in frame.get_columns()), types)
+
+
+def from_arrow(table: Any, types: Types | None = None) -> list[ColumnTuple]:
+    """Column tuples of a pyarrow Table or RecordBatch."""
+    from nolt import _arrow
+
+    pairs = zip(table.column_names, (table.column(position) for position in range(table.num_columns)))
+    return _frame_columns(_arrow.BACKEND, pairs, types)
+
+
+# -- plain Python containers ----------------------------------------------------------------
+
+
+def iso_cell(value: object) -> object:
+    """ISO 8601 text for a date, time or datetime; aware datetimes are given in UTC."""
+    if isinstance(value, datetime):
+        if value != value:  # pandas' NaT is a datetime that is not equal to itself
+            return None
+        if value.tzinfo is not None and value.utcoffset() is not None:
+            value = value.astimezone(timezone.utc)
+        return value.isoformat()
+    if isinstance(value, (date, time)):
+        return value.isoformat()
+    return value
+
+
+def iso_datetime64(stamps: Any, suffix: str = "") -> list[Any]:
+    """ISO 8601 text of a numpy datetime64 array, as datetime.isoformat() writes it.
+
+    Seconds always; six fractional digits when a value has microseconds, nine when it has
+    nanoseconds. NaT becomes None.
+    """
+    np = optional_module("numpy")
+    missing = np.isnat(stamps)
+    text = np.datetime_as_string(stamps, unit="s", casting="unsafe")
+    whole_seconds = stamps == stamps.astype("datetime64[s]")
+    if not (whole_seconds | missing).all():
+        whole_micros = stamps == stamps.astype("datetime64[us]")
+        text = np.where(whole_seconds, text, np.datetime_as_string(stamps, unit="us", casting="unsafe"))
+        if not (whole_micros | missing).all():
+            nanos = np.datetime_as_string(stamps, unit="ns", casting="unsafe")
+            text = np.where(whole_seconds | whole_micros, text, nanos)
+    if suffix:
+        text = np.strings.add(text, suffix)
+    cells = text.astype(object)
+    cells[missing] = None
+    return list(cells.tolist())
+
+
+def _plain_cells(values: Iterable[Any], logical_type: str) -> Iterable[Any]:
+    if type(values).__module__ == "numpy" and hasattr(values, "tolist"):
+        values = values.tolist()  # numpy scalars are not cells; tolist() gives Python numbers
+    if logical_type == "datetime":
+        return list(map(iso_cell, values))
+    return values
+
+
+def _checked_names(names: Iterable[str], declared: dict[str, str], what: str) -> None:
+    for name in names:
+        if name not in declared:
+            raise ValueError(f"{what} '{name}' has no logical type in types")
+
+
+def from_dict(data: Mapping[str, Iterable[object]], types: Types) -> list[ColumnTuple]:
+    """Column tuples of a dict of columns; ``types`` names the logical type of every column.
+
+    Values are passed as they are (``None`` is null); in "datetime" columns dates, times and
+    datetimes become ISO 8601 text. ``types`` may name columns the dict does not have, so one
+    mapping can serve two versions of a dataset.
+    """
+    declared = check_types(types)
+    _checked_names(data, declared, "column")
+    return [(name, declared[name], _plain_cells(values, declared[name])) for name, values in data.items()]
+
+
+def from_records(records: Iterable[Mapping[str, object]], types: Types) -> list[ColumnTuple]:
+    """Column tuples of a list of records, one column per name of ``types`` that a record has.
+
+    The columns follow the order of ``types``; a record without a column's key holds null
+    there. A key that ``types`` does not name is an error, so no data is dropped silently.
+    """
+    declared = check_types(types)
+    rows = records if isinstance(records, list) else list(records)
+    if not all(isinstance(row, Mapping) for row in rows):
+        raise TypeError("every record must be a dict")
+    keys: set[str] = set().union(*rows) if rows else set()
+    _checked_names(sorted(keys - declared.keys(), key=str), declared, "record key")
+    return [
+        (name, logical_type, list(_plain_cells(map(operator.methodcaller("get", name), rows), logical_type)))
+        for name, logical_type in declared.items()
+        if name in keys
+    ]
+
+
+def from_column_tuples(columns: Sequence[Any], types: Types | None = None) -> list[ColumnTuple]:
+    """The core's own column tuples, with the logical type replaced where ``types`` names one."""
+    declared = check_types(types)
+    result: list[Any] = []
+    for column in columns:
+        if declared and isinstance(column, tuple) and len(column) in (3, 4) and column[0] in declared:
+            column = (column[0], declared[column[0]], *column[2:])
+        result.append(column)
+    return result
+
+
+def optional_module(name: str) -> Any:
+    """Imports an optional library on first use."""
+    return import_module(name)

@@ -1,0 +1,95 @@
+"""polars columns (Series): logical types from data types, cells through to_list().
+
+Nulls become None; a float NaN stays a NaN value, as polars keeps it apart from null.
+Dates, times and datetimes become ISO 8601 text, decimals floats.
+"""
+
+from __future__ import annotations
+
+from typing import Any
+
+from nolt._adapters import NoTextForm, optional_module
+
+_INTEGER_TYPES = frozenset({"Int8", "Int16", "Int32", "Int64", "Int128", "UInt8", "UInt16", "UInt32", "UInt64", "UInt128"})
+_TYPES = {
+    "Float32": "float",
+    "Float64": "float",
+    "Decimal": "float",
+    "Boolean": "boolean",
+    "String": "string",
+    "Utf8": "string",
+    "Categorical": "categorical",
+    "Enum": "categorical",
+    "Datetime": "datetime",
+    "Date": "datetime",
+    "Time": "datetime",
+}
+
+
+def _type_name(series: Any) -> str:
+    return type(series.dtype).__name__
+
+
+def _trimmed(series: Any, layout: str) -> Any:
+    """Text with seconds always and a fraction only where a value has one (as isoformat)."""
+    pl = optional_module("polars")
+    value = pl.col("value")
+    nanos = value.dt.nanosecond()
+    expression = (
+        pl.when(nanos == 0)
+        .then(value.dt.to_string(layout))
+        .when(nanos % 1000 == 0)
+        .then(value.dt.to_string(layout + "%.6f"))
+        .otherwise(value.dt.to_string(layout + "%.9f"))
+    )
+    return pl.DataFrame({"value": series}).select(expression).to_series()
+
+
+def iso_text(series: Any) -> list[Any]:
+    """ISO 8601 text of a Date, Time or Datetime series; aware datetimes in UTC."""
+    type_name = _type_name(series)
+    if type_name == "Date":
+        return list(series.dt.to_string("%Y-%m-%d").to_list())
+    if type_name == "Time":
+        return list(_trimmed(series, "%H:%M:%S").to_list())
+    if series.dtype.time_zone is not None:
+        text = _trimmed(series.dt.convert_time_zone("UTC"), "%Y-%m-%dT%H:%M:%S") + "+00:00"
+        return list(text.to_list())
+    return list(_trimmed(series, "%Y-%m-%dT%H:%M:%S").to_list())
+
+
+class _PolarsBackend:
+    def classify(self, series: Any) -> str:
+        type_name = _type_name(series)
+        if type_name in _INTEGER_TYPES:
+            return "integer"
+        return _TYPES.get(type_name, "unknown")
+
+    def values(self, series: Any, logical_type: str) -> tuple[list[Any], bool]:
+        type_name = _type_name(series)
+        if type_name in ("Date", "Time", "Datetime"):
+            return iso_text(series), False
+        if type_name == "Decimal":
+            return self._floats(series), False
+        if type_name in ("Categorical", "Enum") or (logical_type == "unknown" and type_name != "Null"):
+            return self.text(series), False
+        return list(series.to_list()), False
+
+    def _floats(self, series: Any) -> list[Any]:
+        return list(series.cast(optional_module("polars").Float64).to_list())
+
+    def text(self, series: Any) -> list[Any]:
+        if _type_name(series) in ("Date", "Time", "Datetime"):
+            return iso_text(series)
+        try:
+            return list(series.cast(optional_module("polars").String).to_list())
+        except Exception as error:  # nested, binary and duration columns have no text form
+            raise NoTextForm(series.dtype) from error
+
+    def cast(self, series: Any, logical_type: str) -> Any:
+        pl = optional_module("polars")
+        target = {"integer": pl.Int64, "float": pl.Float64, "boolean": pl.Boolean}[logical_type]
+        return series.cast(target)
+
+
+BACKEND = _PolarsBackend()

@@ -1,0 +1,103 @@
+"""Human-readable text of the core's results, for the command line."""
+
+from __future__ import annotations
+
+from collections.abc import Sequence
+from typing import TYPE_CHECKING
+
+if TYPE_CHECKING:
+    from _nolt_core import DatasetComparison, DatasetProfile, DriftReport, SuggestedSchema, ValidationReport
+
+
+def number(value: float | None) -> str:
+    """Integral values without a fraction, others with six significant digits."""
+    if value is None:
+        return ""
+    if value.is_integer() and abs(value) < 1e15:
+        return str(int(value))
+    return f"{value:.6g}"
+
+
+def table(header: Sequence[str], rows: Sequence[Sequence[str]], right: frozenset[int] = frozenset()) -> list[str]:
+    """Columns padded to their widest cell; the columns in ``right`` are right-aligned."""
+    widths = [max([len(header[index])] + [len(row[index]) for row in rows]) for index in range(len(header))]
+    lines = []
+    for row in [list(header), *rows]:
+        cells = [cell.rjust(width) if index in right else cell.ljust(width) for index, (cell, width) in enumerate(zip(row, widths))]
+        lines.append("  ".join(cells).rstrip())
+    return lines
+
+
+def _plural(count: int, noun: str) -> str:
+    return f"{count} {noun}" if count == 1 else f"{count} {noun}s"
+
+
+def profile(result: DatasetProfile, source: str) -> list[str]:
+    columns = result["columns"]
+    lines = [f"{source}: {_plural(result['row_count'], 'row')}, {_plural(len(columns), 'column')}", ""]
+    rows = []
+    for column in columns:
+        stats = column["numeric_stats"]
+        numbers = ["", "", "", ""] if stats is None else [number(stats[key]) for key in ("min", "median", "max", "mean")]
+        rows.append([column["name"], column["logical_type"], str(column["null_count"]), str(column["unique_count"]), *numbers])
+    header = ["column", "type", "nulls", "distinct", "min", "median", "max", "mean"]
+    return lines + table(header, rows, right=frozenset(range(2, 8)))
+
+
+def _value(value: str | bool) -> str:
+    return ("true" if value else "false") if isinstance(value, bool) else value
+
+
+def suggest(result: SuggestedSchema, source: str) -> list[str]:
+    columns = result["columns"]
+    lines = [f"suggested schema of {source}: {_plural(len(columns), 'column')}", ""]
+    rows = []
+    for column in columns:
+        allowed = column["constraints"]["allowed_values"]
+        allowed_text = "" if allowed is None else ", ".join(map(_value, allowed))
+        rows.append([column["name"], column["logical_type"], "yes" if column["nullable"] else "no", allowed_text])
+    return lines + table(["column", "type", "nullable", "allowed values"], rows)
+
+
+def _detail(expected: str | bool | None, observed: str | bool | None) -> str:
+    parts = []
+    if expected is not None:
+        parts.append(f"expected {_value(expected)}")
+    if observed is not None:
+        parts.append(f"observed {_value(observed)!r}" if isinstance(observed, str) else f"observed {_value(observed)}")
+    return ", ".join(parts)
+
+
+def validate(result: ValidationReport, source: str, schema: str) -> list[str]:
+    counts = f"{_plural(result['error_count'], 'error')}, {_plural(result['warning_count'], 'warning')}"
+    verdict = "valid" if result["is_valid"] else "INVALID"
+    lines = [f"{source} against {schema}: {verdict} ({counts})"]
+    rows = [
+        [issue["severity"], issue["code"], issue["column"] or "", _detail(issue["expected"], issue["observed"])]
+        for issue in result["issues"]
+    ]
+    if rows:
+        lines += [""] + table(["severity", "issue", "column", "detail"], rows)
+    return lines
+
+
+def compare(result: DatasetComparison, before: str, after: str) -> list[str]:
+    rows_line = f"rows {result['before_row_count']} -> {result['after_row_count']}"
+    lines = [
+        f"{before} -> {after}: " + ("changes found" if result["has_changes"] else "no changes"),
+        f"{rows_line}; columns: {result['added_count']} added, {result['removed_count']} removed, "
+        f"{result['changed_count']} changed, {result['unchanged_count']} unchanged",
+        "",
+    ]
+    rows = [[entry["status"], entry["name"], ", ".join(entry["changes"])] for entry in result["columns"]]
+    return lines + table(["status", "column", "changes"], rows)
+
+
+def drift(result: DriftReport, before: str, after: str) -> list[str]:
+    counts = f"{_plural(result['error_count'], 'error')}, {_plural(result['warning_count'], 'warning')}"
+    verdict = "schema drift" if result["has_drift"] else "no schema drift"
+    lines = [f"{before} -> {after}: {verdict} ({counts})"]
+    rows = [[issue["severity"], issue["code"], issue["column"]] for issue in result["issues"]]
+    if rows:
+        lines += [""] + table(["severity", "issue", "column"], rows)
+    return lines

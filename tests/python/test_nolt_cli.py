@@ -1,0 +1,247 @@
+"""The nolt command line through subprocesses: outputs, JSON results and exit statuses."""
+
+import io
+import json
+import os
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+import _nolt_core
+import nolt
+from nolt import _progress
+from nolt.cli import parse_types, UsageError
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+ORDERS, ORDERS_V2 = str(EXAMPLES / "orders.csv"), str(EXAMPLES / "orders_v2.csv")
+ENGINES = ["pyarrow", "python"] if nolt._readers.have_pyarrow() else ["python"]
+
+# The orders dataset as the core should be given it (the CSV read by hand).
+ORDER_TYPES = {
+    "order_id": "integer", "quantity": "integer", "unit_price": "float", "size": "categorical",
+    "gift_wrap": "boolean", "ordered_on": "datetime", "customer": "string", "channel": "categorical",
+}
+
+
+def hand_read(path):
+    import csv
+
+    with open(path, newline="", encoding="utf-8") as handle:
+        rows = list(csv.DictReader(handle))
+    parse = {"integer": int, "float": float, "boolean": lambda text: text == "true"}
+    return [
+        (name, ORDER_TYPES[name], [None if row[name] == "" else parse.get(ORDER_TYPES[name], str)(row[name]) for row in rows])
+        for name in rows[0]
+    ]
+
+
+def environment():
+    """PYTHONPATH covering the nolt package and the native module, installed or not."""
+    folders = [str(pathlib.Path(nolt.__file__).parents[1]), str(pathlib.Path(_nolt_core.__file__).parent)]
+    if os.environ.get("PYTHONPATH"):
+        folders.append(os.environ["PYTHONPATH"])
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(folders))
+
+
+def run(*arguments, cwd=None):
+    return subprocess.run(
+        [sys.executable, "-m", "nolt", *arguments], capture_output=True, text=True, env=environment(), cwd=cwd, check=False
+    )
+
+
+def run_json(*arguments):
+    completed = run(*arguments, "--json")
+    assert completed.returncode in (0, 1), completed.stderr
+    return json.loads(completed.stdout)
+
+
+CATEGORICAL = ["--types", "size=categorical,channel=categorical"]
+
+
+@pytest.mark.parametrize("engine", ENGINES)
+def test_json_results_equal_the_core_results_on_the_hand_read_data(engine, tmp_path):
+    before, after = hand_read(ORDERS), hand_read(ORDERS_V2)
+    single = ["--types", "size=categorical", "--engine", engine]
+    assert run_json("profile", ORDERS, *single) == _nolt_core.profile_dataset(before)
+    assert run_json("suggest", ORDERS, *single) == _nolt_core.suggest_schema_dataset(before)
+    both = [*CATEGORICAL, "--engine", engine]
+    assert run_json("compare", ORDERS, ORDERS_V2, *both) == _nolt_core.compare_datasets(before, after)
+    assert run_json("drift", ORDERS, ORDERS_V2, *both) == _nolt_core.schema_drift_datasets(before, after)
+
+    schema = tmp_path / "orders.schema.json"
+    completed = run("suggest", ORDERS, *single, "-o", str(schema))
+    assert completed.returncode == 0 and completed.stdout.endswith(f"schema written to {schema}\n")
+    _nolt_core.save_suggested_schema_dataset(before, str(tmp_path / "core.json"))
+    assert schema.read_bytes() == (tmp_path / "core.json").read_bytes()
+    assert run_json("validate", ORDERS_V2, "--schema", str(schema), *both) == _nolt_core.validate_dataset_file(after, str(schema))
+
+
+def test_validate_exit_status_tells_valid_from_invalid(tmp_path):
+    schema = str(tmp_path / "s.json")
+    assert run("suggest", ORDERS, "-o", schema).returncode == 0
+    valid = run("validate", ORDERS, "--schema", schema)
+    assert (valid.returncode, valid.stderr) == (0, "")
+    assert valid.stdout == f"{ORDERS} against {schema}: valid (0 errors, 0 warnings)\n"
+    invalid = run("validate", ORDERS_V2, "--schema", schema)
+    assert invalid.returncode == 1
+    assert invalid.stdout.splitlines()[0] == f"{ORDERS_V2} against {schema}: INVALID (3 errors, 0 warnings)"
+
+
+def test_text_output_of_profile():
+    completed = run("profile", ORDERS, "--types", "size=categorical")
+    assert completed.returncode == 0 and completed.stderr == ""
+    assert completed.stdout.splitlines()[:5] == [
+        f"{ORDERS}: 40 rows, 7 columns",
+        "",
+        "column      type         nulls  distinct   min  median    max     mean",
+        "order_id    integer          0        40  1001  1020.5   1040   1020.5",
+        "quantity    integer          0        12     1     6.5     12    6.775",
+    ]
+
+
+@pytest.mark.parametrize(
+    "arguments, message",
+    [
+        (["profile", "missing.csv"], "nolt: error: no such file: missing.csv"),
+        (["profile", "data.xlsx"], "nolt: error: cannot tell the format of data.xlsx: use a .csv, .tsv, .parquet or .jsonl name, or --format"),
+        (["profile", ORDERS, "--types", "size=Categorical"],
+         "nolt: error: unknown type 'Categorical' for column 'size': use one of integer, float, boolean, string, datetime, categorical, unknown"),
+        (["profile", ORDERS, "--types", "size"], "nolt: error: malformed --types 'size': expected name=type[,name=type...]"),
+        (["profile", ORDERS, "--types", "size=string,"], "nolt: error: malformed --types 'size=string,': expected name=type[,name=type...]"),
+        (["profile", ORDERS, "--types", "sise=string"], "nolt: error: types names column 'sise', which the data does not have"),
+        (["profile", ORDERS, "--types", "customer=integer", "--engine", "python"],
+         f"nolt: error: {ORDERS} row 1, column 'customer': cannot read 'Eli' as integer"),
+        (["validate", ORDERS, "--schema", "nowhere.json"], "nolt: error: no such schema file: nowhere.json"),
+        (["validate", ORDERS], "nolt: error: the following arguments are required: --schema (see 'nolt --help')"),
+        (["frobnicate"], None),
+    ],
+)
+def test_bad_input_gives_one_line_and_exit_status_2(arguments, message):
+    completed = run(*arguments)
+    assert completed.returncode == 2
+    assert completed.stdout == ""
+    assert len(completed.stderr.splitlines()) == 1 and "Traceback" not in completed.stderr
+    if message is not None:
+        assert completed.stderr == message + "\n"
+
+
+@pytest.mark.skipif("pyarrow" not in ENGINES, reason="needs pyarrow")
+def test_a_value_that_does_not_fit_its_declared_type_is_bad_input_with_pyarrow_too():
+    completed = run("profile", ORDERS, "--types", "customer=integer", "--engine", "pyarrow")
+    assert completed.returncode == 2
+    assert completed.stderr.startswith(f"nolt: error: cannot read {ORDERS}: ") and "'Eli'" in completed.stderr
+    assert len(completed.stderr.splitlines()) == 1
+
+
+def test_a_broken_schema_file_is_bad_input(tmp_path):
+    schema = tmp_path / "broken.json"
+    schema.write_text("")
+    completed = run("validate", ORDERS, "--schema", str(schema))
+    assert (completed.returncode, completed.stderr) == (
+        2, f"nolt: error: cannot read schema {schema}: EOF while parsing a value at line 1 column 0\n"
+    )
+
+
+@pytest.mark.parametrize("engine", ENGINES)
+def test_csv_inference_rules(engine, tmp_path):
+    path = tmp_path / "kinds.csv"
+    path.write_text(
+        "b,i,f,d,t,s,e,big\n"
+        "true,1,1.5,2026-01-02,2026-01-02 03:04:05,x,,9223372036854775808\n"
+        "FALSE,-2,2,2026-01-03,2026-01-02T03:04:05.5,,,1\n"
+        ",,,,,\"\",,\n"
+    )
+    (b, i, f, d, t, s, e, big) = run_json("profile", str(path), "--engine", engine)["columns"]
+    assert [column["logical_type"] for column in (b, i, f, d, t, s, e)] == [
+        "boolean", "integer", "float", "datetime", "datetime", "string", "unknown"
+    ]
+    assert big["logical_type"] in ("float", "string")  # beyond 64 bits: not an integer
+    assert [column["null_count"] for column in (b, i, f, d, t, s, e)] == [1, 1, 1, 1, 1, 2, 3]
+    assert i["numeric_stats"]["min"] == -2.0 and f["numeric_stats"]["max"] == 2.0
+    observed = run_json("suggest", str(path), "--engine", engine, "--types", "t=categorical,d=categorical")
+    assert observed["columns"][3]["constraints"]["allowed_values"] == ["2026-01-02", "2026-01-03"]
+    assert observed["columns"][4]["constraints"]["allowed_values"] == ["2026-01-02 03:04:05", "2026-01-02T03:04:05.5"]
+
+
+@pytest.mark.parametrize("engine", ENGINES)
+def test_json_lines_and_tsv_read_like_csv(engine, tmp_path):
+    before = hand_read(ORDERS)
+    rows = [dict(zip([c[0] for c in before], values)) for values in zip(*[c[2] for c in before])]
+    jsonl = tmp_path / "orders.jsonl"
+    jsonl.write_text("".join(json.dumps(row) + "\n" for row in rows))
+    tsv = tmp_path / "orders.tsv"
+    tsv.write_text(pathlib.Path(ORDERS).read_text().replace(",", "\t"))
+    expected = _nolt_core.profile_dataset(before)
+    for path in (jsonl, tsv):
+        assert run_json("profile", str(path), "--types", "size=categorical", "--engine", engine) == expected
+
+
+def test_parquet_needs_pyarrow_and_reads_like_csv(tmp_path):
+    parquet = pytest.importorskip("pyarrow.parquet")
+    table = pytest.importorskip("pyarrow.csv").read_csv(ORDERS)
+    path = tmp_path / "orders.parquet"
+    parquet.write_table(table, path, row_group_size=7)
+    expected = _nolt_core.profile_dataset(hand_read(ORDERS))
+    assert run_json("profile", str(path), "--types", "size=categorical") == expected
+    completed = run("profile", str(path), "--engine", "python")
+    assert (completed.returncode, completed.stderr) == (
+        2, "nolt: error: reading Parquet files needs pyarrow: pip install 'nolt-core[pyarrow]'\n"
+    )
+
+
+def test_the_console_script_is_declared():
+    text = (pathlib.Path(__file__).resolve().parents[2] / "pyproject.toml").read_text()
+    assert 'nolt = "nolt.cli:main"' in text
+
+
+@pytest.mark.parametrize(
+    "specs, expected",
+    [
+        (["a=integer"], {"a": "integer"}),
+        (["a=integer,b = float", "c=string"], {"a": "integer", "b": "float", "c": "string"}),
+        (["x=y=categorical"], {"x=y": "categorical"}),  # the last '=' separates the type
+        (["a=integer", "a=string"], {"a": "string"}),
+    ],
+)
+def test_parse_types(specs, expected):
+    assert parse_types(specs) == expected
+
+
+@pytest.mark.parametrize("spec", ["", "a", "=integer", "a=int"])
+def test_parse_types_refuses(spec):
+    with pytest.raises(UsageError):
+        parse_types([spec])
+
+
+def test_progress_bar_draws_only_when_enabled_and_clears_its_line(monkeypatch):
+    monkeypatch.setattr(_progress, "_DELAY", 0.0)
+    monkeypatch.setattr(_progress, "_INTERVAL", 0.0)
+    stream = io.StringIO()
+    progress = _progress.Progress("orders.csv", 200, stream=stream, enabled=True)
+    progress.update(50)
+    progress.finish()
+    assert stream.getvalue() == "\rorders.csv [#######.......................]  25%\r\033[K"
+    quiet = io.StringIO()
+    silent = _progress.Progress("orders.csv", 200, stream=quiet)  # a StringIO is no terminal
+    silent.update(100)
+    silent.finish()
+    assert quiet.getvalue() == ""
+
+
+def test_reading_through_the_counting_reader_reports_every_byte():
+    seen = []
+
+    class Recorder:
+        def update(self, done):
+            seen.append(done)
+
+    reader = io.BufferedReader(_progress.CountingReader(io.BytesIO(b"x" * 10000), Recorder()), buffer_size=4096)
+    assert len(reader.read()) == 10000
+    assert seen[-1] == 10000
+
+
+def test_no_progress_output_when_stderr_is_not_a_terminal():
+    completed = run("profile", ORDERS)
+    assert completed.stderr == ""
