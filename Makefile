@@ -27,8 +27,13 @@ test-python:
 sanitize: setup
 	@bash scripts/sanitize.sh
 
+# Time and memory against pandas, polars, pyarrow and a floor that only touches
+# every cell; prints the tables and writes them to bench/RESULTS.md.
+# BENCH_ARGS passes options, e.g. BENCH_ARGS="--max-rows 1000000 --no-memory".
 bench: setup
-	@$(VENV_PY) bench/bench_profile.py
+	@$(VENV_PY) -m pip install -q --disable-pip-version-check -r bench/requirements.txt
+	@$(VENV_PY) bench/build_floor.py build/bench
+	@PYTHONPATH=build/bench $(VENV_PY) bench/run_bench.py --write bench/RESULTS.md $(BENCH_ARGS)
 
 clean:
 	rm -rf build

@@ -15,11 +15,11 @@ std::string function_label(const ParamSpec& signature) {
   return label;
 }
 
-std::string keyword_text(PyObject* keyword) {
+Result<std::string> keyword_text(PyObject* keyword) {
   PyRef bytes = PyRef::steal(PyUnicode_AsEncodedString(keyword, "utf-8", "backslashreplace"));
   if (!bytes) {
-    PyErr_Clear();
-    return "?";
+    NOLT_TRY(clear_refusal());
+    return std::string("?");
   }
   return std::string(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
 }
@@ -59,7 +59,7 @@ Result<std::array<PyObject*, 2>> bind_arguments(const ParamSpec& signature, PyOb
     const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
     std::size_t found = signature.count;
     if (utf8 == nullptr) {
-      PyErr_Clear();
+      NOLT_TRY(clear_refusal());  // not UTF-8: matches no parameter
     } else {
       const std::string_view name(utf8, static_cast<std::size_t>(size));
       for (std::size_t idx = 0; idx < signature.count; ++idx) {
@@ -67,8 +67,9 @@ Result<std::array<PyObject*, 2>> bind_arguments(const ParamSpec& signature, PyOb
       }
     }
     if (found == signature.count) {
+      NOLT_ASSIGN_OR_RETURN(const std::string keyword_name, keyword_text(keyword));
       return CoreError::type_error(
-          str_cat(function_label(signature), " got an unexpected keyword argument '", keyword_text(keyword), "'"));
+          str_cat(function_label(signature), " got an unexpected keyword argument '", keyword_name, "'"));
     }
     if (bound[found] != nullptr) {
       return CoreError::type_error(
@@ -120,7 +121,7 @@ Result<std::vector<PyRef>> sequence_items(PyObject* object) {
   if (hint < 0) {
     PyErr_Clear();
   } else {
-    items.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(hint, Py_ssize_t{1} << 24)));
+    reserve_for_hint(items, hint, Py_ssize_t{1} << 24);
   }
   PyRef iterator = PyRef::steal(PyObject_GetIter(object));
   if (!iterator) return fetch_error();

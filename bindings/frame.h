@@ -30,6 +30,17 @@ Result<std::array<PyObject*, 2>> bind_arguments(const ParamSpec& signature, PyOb
 // other error passes unchanged.
 CoreError argument_error(std::string_view name, CoreError error);
 
+// Reserves for a length that is only a hint: a huge (lying) length whose
+// reservation cannot be had costs nothing but later regrowth.
+template <class T>
+void reserve_for_hint(std::vector<T>& items, Py_ssize_t hint, Py_ssize_t cap) noexcept {
+  if (hint <= 0) return;
+  try {
+    items.reserve(static_cast<std::size_t>(hint < cap ? hint : cap));
+  } catch (const std::exception&) {
+  }
+}
+
 // A list-like argument as an ordered list of new references.
 Result<std::vector<PyRef>> sequence_argument(std::string_view name, PyObject* object);
 

@@ -15,7 +15,8 @@ CoreError cannot_convert(PyObject* object, std::string_view target) {
 }
 
 Result<bool> take_nullable(PyObject* object) {
-  if (std::optional<bool> value = boolean_rule(object)) return *value;
+  NOLT_ASSIGN_OR_RETURN(std::optional<bool> value, boolean_rule(object));
+  if (value) return *value;
   return cannot_convert(object, "PyBool");
 }
 
@@ -74,7 +75,7 @@ Result<std::vector<SchemaColumnSpec>> take_items(PyObject* object) {
   if (hint < 0) {
     PyErr_Clear();
   } else {
-    taken_columns.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(hint, Py_ssize_t{1} << 16)));
+    reserve_for_hint(taken_columns, hint, Py_ssize_t{1} << 16);
   }
   PyRef iterator = PyRef::steal(PyObject_GetIter(object));
   if (!iterator) return fetch_error();

@@ -61,6 +61,7 @@ __all__ = [
     "inspect",
     "observed_schema",
     "profile",
+    "report",
     "save_schema",
     "schema_columns",
     "suggest_schema",
@@ -167,3 +168,7 @@ def drift(before: object, after: object, *, types: Types | None = None) -> Drift
     """Schema drift from ``before`` to ``after``: columns added or removed, type and null changes."""
     before_columns, after_columns = _datasets(types, before, after)
     return _nolt_core.schema_drift_datasets(before_columns, after_columns)
+
+
+# The report builds on the functions above, so it is imported last.
+from nolt.report import report  # noqa: E402

@@ -4,6 +4,9 @@ Missing markers (NaN in object and float columns, None, pd.NA, NaT) become nulls
 are handed over as typed floats, so their NaN markers become nulls in the core. Object columns
 get the logical type of what pandas infers for them; columns of mixed or other kinds become
 "unknown" columns of their text.
+
+Columns of numpy's own integer, float and boolean dtypes are handed over as their numpy arrays,
+typed, which the core reads from memory: the same cells as their lists of Python numbers.
 """
 
 from __future__ import annotations
@@ -51,6 +54,29 @@ def _objects(series: Any) -> list[Any]:
     return list(series.to_numpy(dtype=object, na_value=None).tolist())
 
 
+_INT64_MAX = 2**63 - 1
+
+
+def _numpy_backed(series: Any, kinds: str) -> bool:
+    """A column of one of numpy's own dtypes of these kinds (not a nullable extension dtype)."""
+    return series.dtype.kind in kinds and type(series.dtype).__module__.startswith("numpy")
+
+
+def _numpy_numbers(series: Any) -> Any | None:
+    """A numpy integer or boolean column as its array, or None where its cells must be a list.
+
+    Typed integer and boolean conversion of the array's numpy scalars gives the cells that plain
+    conversion of the Python numbers gives, except for a uint64 beyond the int64 range (refused
+    differently). Nullable extension columns stay lists: only a list holds a missing value as None.
+    """
+    if not _numpy_backed(series, "biu"):
+        return None
+    array = series.to_numpy()
+    if array.dtype.kind == "u" and array.dtype.itemsize == 8 and array.size and int(array.max()) > _INT64_MAX:
+        return None
+    return array
+
+
 def _iso_series(series: Any) -> list[Any]:
     suffix = ""
     if getattr(series.dtype, "tz", None) is not None:
@@ -83,12 +109,19 @@ class _PandasBackend:
             return _INFERRED.get(inferred, "unknown")
         return "unknown"
 
-    def values(self, series: Any, logical_type: str) -> tuple[list[Any], bool]:
+    def values(self, series: Any, logical_type: str) -> tuple[Any, bool]:
         if _is_arrow_backed(series):
             values, typed = _arrow_backend().values(_arrow_array(series), logical_type)
             return list(values), bool(typed)
         if logical_type == "float":
-            return list(series.to_numpy(dtype="float64", na_value=math.nan).tolist()), True
+            floats = series.to_numpy(dtype="float64", na_value=math.nan)
+            if _numpy_backed(series, "f"):
+                return floats, True  # typed: a NaN (pandas' missing marker) becomes null in the core
+            return list(floats.tolist()), True
+        if logical_type in ("integer", "boolean"):
+            array = _numpy_numbers(series)
+            if array is not None:
+                return array, True
         if logical_type == "datetime":
             if series.dtype.kind == "M":
                 return _iso_series(series), False

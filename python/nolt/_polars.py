@@ -2,6 +2,9 @@
 
 Nulls become None; a float NaN stays a NaN value, as polars keeps it apart from null.
 Dates, times and datetimes become ISO 8601 text, decimals floats.
+
+Integer, float and boolean columns without nulls are handed over as numpy arrays, which the core
+reads from memory: the same cells as their lists of Python numbers.
 """
 
 from __future__ import annotations
@@ -24,6 +27,35 @@ _TYPES = {
     "Date": "datetime",
     "Time": "datetime",
 }
+
+
+_NUMPY_INTEGER_TYPES = frozenset({"Int8", "Int16", "Int32", "Int64", "UInt8", "UInt16", "UInt32", "UInt64"})
+_INT64_MAX = 2**63 - 1
+# Set on a series cast on request (types= overriding the column's own type): its cells are
+# handed over as a list, as they always were.
+_CAST_MARK = "_nolt_cast_on_request"
+
+
+def _numpy_numbers(series: Any, type_name: str, logical_type: str) -> tuple[Any, bool] | None:
+    """A column without nulls as a numpy array and its typed flag, or None where it must be a list.
+
+    Integers and booleans go typed: typed conversion of their numpy scalars gives the cells plain
+    conversion of the Python numbers gives (a uint64 beyond the int64 range would be refused
+    differently, so it stays a list). Floats go plain as float64, which keeps a NaN a NaN value.
+    """
+    if series.null_count() > 0 or getattr(series, _CAST_MARK, False):
+        return None
+    if type_name in _NUMPY_INTEGER_TYPES and logical_type == "integer":
+        array = series.to_numpy()
+        if type_name == "UInt64" and array.size and int(array.max()) > _INT64_MAX:
+            return None
+        return array, True
+    if type_name == "Boolean" and logical_type == "boolean":
+        return series.to_numpy(), True
+    if type_name in ("Float32", "Float64") and logical_type == "float":
+        # float32 widens to float64 exactly, as to_list() widens it.
+        return series.to_numpy().astype("float64", copy=False), False
+    return None
 
 
 def _type_name(series: Any) -> str:
@@ -65,7 +97,7 @@ class _PolarsBackend:
             return "integer"
         return _TYPES.get(type_name, "unknown")
 
-    def values(self, series: Any, logical_type: str) -> tuple[list[Any], bool]:
+    def values(self, series: Any, logical_type: str) -> tuple[Any, bool]:
         type_name = _type_name(series)
         if type_name in ("Date", "Time", "Datetime"):
             return iso_text(series), False
@@ -73,6 +105,9 @@ class _PolarsBackend:
             return self._floats(series), False
         if type_name in ("Categorical", "Enum") or (logical_type == "unknown" and type_name != "Null"):
             return self.text(series), False
+        numbers = _numpy_numbers(series, type_name, logical_type)
+        if numbers is not None:
+            return numbers
         return list(series.to_list()), False
 
     def _floats(self, series: Any) -> list[Any]:
@@ -89,7 +124,12 @@ class _PolarsBackend:
     def cast(self, series: Any, logical_type: str) -> Any:
         pl = optional_module("polars")
         target = {"integer": pl.Int64, "float": pl.Float64, "boolean": pl.Boolean}[logical_type]
-        return series.cast(target)
+        cast = series.cast(target)
+        try:
+            setattr(cast, _CAST_MARK, True)
+        except AttributeError:
+            pass  # a series that takes no attributes goes as an array: the same cells
+        return cast
 
 
 BACKEND = _PolarsBackend()

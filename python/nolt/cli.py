@@ -5,6 +5,7 @@
     nolt validate DATA --schema SCHEMA [--types ...] [--json]
     nolt compare  BEFORE AFTER         [--types ...] [--json]
     nolt drift    BEFORE AFTER         [--types ...] [--json]
+    nolt report   DATA [--schema SCHEMA] [--baseline OTHER] [-o HTML] [--types ...]
 
 Exit status: 0 on success, 1 when ``validate`` finds the data invalid, 2 on bad input
 (a missing or unreadable file, an unknown type name, malformed ``--types``, data that does
@@ -17,14 +18,16 @@ import argparse
 import json
 import os
 import sys
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import IO, Any, NoReturn
 
 import _nolt_core
 
 from nolt import _datasets, _render
 from nolt._adapters import LOGICAL_TYPES
+from nolt._progress import Progress
 from nolt._readers import FORMATS, ReadError, read
+from nolt.report import build, reusable
 
 EXIT_OK, EXIT_INVALID, EXIT_BAD_INPUT = 0, 1, 2
 
@@ -77,6 +80,7 @@ def build_parser() -> argparse.ArgumentParser:
         command = commands.add_parser(name, parents=[common], help=text)
         command.add_argument("before")
         command.add_argument("after")
+    _add_report_command(commands)
     return parser
 
 
@@ -96,6 +100,9 @@ def _run(args: argparse.Namespace) -> int:
 
     def load(path: str) -> Any:
         return read(path, types, args.format, args.engine)
+
+    if args.command == "report":
+        return _run_report(args, types, load)
 
     if args.command in ("compare", "drift"):
         before, after = _datasets(types, load(args.before), load(args.after))
@@ -131,6 +138,62 @@ def _run(args: argparse.Namespace) -> int:
         raise ReadError(f"cannot read schema {args.schema}: {error}") from None
     _emit(report, args.json, _render.validate(report, args.data, args.schema))
     return EXIT_OK if report["is_valid"] else EXIT_INVALID
+
+
+def _add_report_command(commands: Any) -> None:
+    command = commands.add_parser("report", help="write a self-contained HTML report: profile, charts, validation, drift")
+    command.add_argument("data", help="CSV, TSV, Parquet or JSON-lines file")
+    command.add_argument("--schema", metavar="SCHEMA", help="also validate against this schema file (written by suggest -o)")
+    command.add_argument("--baseline", metavar="OTHER", help="also compare with this earlier version of the data")
+    command.add_argument("-o", "--output", metavar="HTML", help="write the page to this file (default: standard output)")
+    command.add_argument("--title", help="the page's heading (default: the data file's name)")
+    command.add_argument("--types", action="append", default=[], metavar="NAME=TYPE,...",
+                         help=f"declare column types ({', '.join(LOGICAL_TYPES)}); may be repeated")
+    command.add_argument("--format", choices=FORMATS, help="file format (default: from the file name)")
+    command.add_argument("--engine", choices=("auto", "pyarrow", "python"), default="auto",
+                         help="file reader: pyarrow when installed (auto), or the standard library (python)")
+
+
+def _run_report(args: argparse.Namespace, types: dict[str, str], load: Callable[[str], Any]) -> int:
+    if args.schema is not None and not os.path.isfile(args.schema):
+        raise ReadError(f"no such schema file: {args.schema}")
+    data = load(args.data)
+    if args.baseline is None:
+        (columns,) = _datasets(types, data)
+        baseline_columns = None
+    else:
+        columns, baseline_columns = _datasets(types, data, load(args.baseline))
+        baseline_columns = reusable(baseline_columns)
+    columns = reusable(columns)
+    validation = None
+    if args.schema is not None:
+        try:
+            validation = _nolt_core.validate_dataset_file(columns, args.schema)
+        except (OSError, ValueError) as error:
+            raise ReadError(f"cannot read schema {args.schema}: {error}") from None
+    progress = Progress("profiling", 1)
+    try:
+        page = build(
+            columns,
+            validation=validation,
+            schema_label=args.schema or "",
+            baseline_columns=baseline_columns,
+            baseline_label=args.baseline or "",
+            title=args.title or args.data,
+            progress=progress,
+        )
+    finally:
+        progress.finish()
+    if args.output is None:
+        sys.stdout.write(page)
+        return EXIT_OK
+    try:
+        with open(args.output, "w", encoding="utf-8") as handle:
+            handle.write(page)
+    except OSError as error:
+        raise ReadError(f"cannot write {args.output}: {error.strerror or error}") from None
+    _print([f"report written to {args.output}"], sys.stdout)
+    return EXIT_OK
 
 
 def _one_line(error: BaseException) -> str:

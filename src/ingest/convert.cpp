@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "ingest/buffer_columns.h"
 #include "ingest/page_advice.h"
 
 
@@ -33,16 +34,20 @@ struct ColumnHeader {
 };
 
 // Four elements: name, type name, values, typed flag. Any failure is silent
-// and sends the item to the three-element reading.
-std::optional<ColumnHeader> read_four_elements(PyObject* item) {
-  if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 4) return std::nullopt;
+// and sends the item to the three-element reading; only running out of
+// memory is passed on.
+Result<std::optional<ColumnHeader>> read_four_elements(PyObject* item) {
+  using Header = std::optional<ColumnHeader>;
+  if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 4) return Header();
   auto name = extract_text(PyTuple_GET_ITEM(item, 0));
-  if (!name.ok()) return std::nullopt;
+  if (!name.ok()) return is_memory_error(name.error()) ? Result<Header>(name.take_error()) : Result<Header>(Header());
   auto type_text = extract_text(PyTuple_GET_ITEM(item, 1));
-  if (!type_text.ok()) return std::nullopt;
-  std::optional<bool> typed = boolean_rule(PyTuple_GET_ITEM(item, 3));
-  if (!typed) return std::nullopt;
-  return ColumnHeader{std::move(name).value(), std::move(type_text).value(), PyTuple_GET_ITEM(item, 2), *typed};
+  if (!type_text.ok()) {
+    return is_memory_error(type_text.error()) ? Result<Header>(type_text.take_error()) : Result<Header>(Header());
+  }
+  NOLT_ASSIGN_OR_RETURN(std::optional<bool> typed, boolean_rule(PyTuple_GET_ITEM(item, 3)));
+  if (!typed) return Header();
+  return Header(ColumnHeader{std::move(name).value(), std::move(type_text).value(), PyTuple_GET_ITEM(item, 2), *typed});
 }
 
 Result<ColumnHeader> read_three_elements(PyObject* item) {
@@ -59,8 +64,9 @@ Result<ColumnHeader> read_three_elements(PyObject* item) {
 }
 
 // The length hint only sizes the first allocation: a failing or absurd hint
-// costs nothing but a later regrowth.
-void reserve_from_hint(PyObject* values, ColumnValues& out) {
+// costs nothing but a later regrowth. `exact` marks the length of a list or
+// tuple, which will be filled: its pages are faulted in at once.
+void reserve_from_hint(PyObject* values, ColumnValues& out, bool exact = false) {
   const Py_ssize_t hint = PyObject_LengthHint(values, 0);
   if (hint < 0) {
     PyErr_Clear();
@@ -73,6 +79,7 @@ void reserve_from_hint(PyObject* values, ColumnValues& out) {
   } catch (const std::length_error&) {
   }
   advise_huge_pages(out.cells().data(), out.cells().capacity() * sizeof(Cell));
+  if (exact) prefault_for_writing(out.cells().data(), out.cells().capacity() * sizeof(Cell));
 }
 
 // Sizes the text arena from a few cells spread over the list, so a text
@@ -85,6 +92,9 @@ void reserve_text_from_sample(PyObject* list, ColumnValues& out) {
   const Py_ssize_t stride = size / kSampleCells;
   std::size_t sampled_bytes = 0;
   for (Py_ssize_t sample_idx = 0; sample_idx < kSampleCells; ++sample_idx) {
+    // Each sampled cell is a likely cache miss: a column whose first eight
+    // samples hold no text is taken to hold none worth sizing for.
+    if (sample_idx == 8 && sampled_bytes == 0) return;
     PyObject* cell = PyList_GET_ITEM(list, sample_idx * stride);
     if (!PyUnicode_Check(cell)) continue;
     // Non-ASCII text takes up to three bytes per character in UTF-8; two is
@@ -184,7 +194,7 @@ Status fill_values(PyObject* values, ColumnValues& out, bool may_hold_text, Fast
   // would walk them (a list's length is re-read at every step), without
   // creating an iterator object.
   if (PyList_CheckExact(values)) {
-    reserve_from_hint(values, out);
+    reserve_from_hint(values, out, true);
     if (may_hold_text) reserve_text_from_sample(values, out);
     for (Py_ssize_t row_idx = 0; row_idx < PyList_GET_SIZE(values); ++row_idx) {
       PyObject* cell = PyList_GET_ITEM(values, row_idx);
@@ -196,7 +206,7 @@ Status fill_values(PyObject* values, ColumnValues& out, bool may_hold_text, Fast
   }
   if (PyTuple_CheckExact(values)) {
     const Py_ssize_t size = PyTuple_GET_SIZE(values);
-    reserve_from_hint(values, out);
+    reserve_from_hint(values, out, true);
     for (Py_ssize_t row_idx = 0; row_idx < size; ++row_idx) {
       PyObject* cell = PyTuple_GET_ITEM(values, row_idx);
       if (fast(cell)) continue;
@@ -219,7 +229,7 @@ Status fill_values(PyObject* values, ColumnValues& out, bool may_hold_text, Fast
 }
 
 Result<ColumnInput> convert_column(PyObject* item) {
-  std::optional<ColumnHeader> four = read_four_elements(item);
+  NOLT_ASSIGN_OR_RETURN(std::optional<ColumnHeader> four, read_four_elements(item));
   ColumnHeader header;
   if (four) {
     header = std::move(*four);
@@ -233,6 +243,9 @@ Result<ColumnInput> convert_column(PyObject* item) {
   column.logical_type = type;
   ColumnValues& out = column.values;
   const std::string& name = column.name;
+  // Numeric arrays are read from their memory when that gives the same cells.
+  NOLT_ASSIGN_OR_RETURN(const BufferFill from_buffer, fill_from_buffer(header.values, type, header.typed, out));
+  if (from_buffer == BufferFill::Handled) return column;
   if (header.typed) {
     const bool may_hold_text = !is_numeric(type) && type != LogicalType::Boolean;
     NOLT_TRY(fill_values(
@@ -282,7 +295,7 @@ Status normalize_typed_value(PyObject* object, LogicalType type, std::string_vie
     case LogicalType::Integer: {
       const long long value = PyLong_AsLongLong(object);
       if (value == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
+        NOLT_TRY(clear_refusal());
         return unsupported_value(column_name);
       }
       out.push_integer(value);
@@ -299,7 +312,7 @@ Status normalize_typed_value(PyObject* object, LogicalType type, std::string_vie
       return {};
     }
     case LogicalType::Boolean: {
-      std::optional<bool> value = boolean_rule(object);
+      NOLT_ASSIGN_OR_RETURN(std::optional<bool> value, boolean_rule(object));
       if (!value) return unsupported_value(column_name);
       out.push_boolean(*value);
       return {};

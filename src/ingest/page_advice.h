@@ -38,6 +38,26 @@ inline void advise_huge_pages(const void* data, std::size_t byte_count) noexcept
 #endif
 }
 
+// Faults in every page of a buffer that is about to be written in full, in
+// one call instead of one trap per page: a column of ten thousand cells
+// spans forty pages. Only for buffers whose size is known to be used, since
+// the pages become resident at once. Does nothing where unsupported.
+inline void prefault_for_writing(const void* data, std::size_t byte_count) noexcept {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+  constexpr std::uintptr_t kPageBytes = 4096;
+  if (data == nullptr || byte_count < 4 * kPageBytes) return;
+  const auto begin = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t first = (begin + kPageBytes - 1) & ~(kPageBytes - 1);
+  const std::uintptr_t last = (begin + byte_count) & ~(kPageBytes - 1);
+  if (last <= first) return;
+  // Advice only: an older kernel refuses it and the pages fault in as they are written.
+  (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#else
+  (void)data;
+  (void)byte_count;
+#endif
+}
+
 // An uninitialised array of trivially copyable T for scratch work, aligned to
 // a huge page when large so that all of it can be backed by huge pages.
 template <class T>

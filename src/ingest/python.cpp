@@ -90,33 +90,46 @@ Result<std::string> extract_text(PyObject* object) {
   return std::string(view);
 }
 
-std::optional<bool> boolean_rule(PyObject* object) {
-  if (PyBool_Check(object)) return object == Py_True;
+bool is_memory_error(const CoreError& error) noexcept {
+  if (error.kind() != CoreErrorKind::Propagated) return false;
+  auto* python_error = dynamic_cast<PythonError*>(error.foreign());
+  return python_error != nullptr && python_error->exception() != nullptr &&
+         PyErr_GivenExceptionMatches(python_error->exception(), PyExc_MemoryError);
+}
+
+Status clear_refusal() {
+  if (PyErr_ExceptionMatches(PyExc_MemoryError)) return fetch_error();
+  PyErr_Clear();
+  return Status::ok_status();
+}
+
+Result<std::optional<bool>> boolean_rule(PyObject* object) {
+  if (PyBool_Check(object)) return std::optional<bool>(object == Py_True);
   PyTypeObject* type = Py_TYPE(object);
   PyRef module = PyRef::steal(PyType_GetModuleName(type));
   if (!module) {
-    PyErr_Clear();
-    return std::nullopt;
+    NOLT_TRY(clear_refusal());
+    return std::optional<bool>();
   }
   if (!PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) {
-    return std::nullopt;
+    return std::optional<bool>();
   }
   PyRef name = PyRef::steal(PyType_GetName(type));
   if (!name) {
-    PyErr_Clear();
-    return std::nullopt;
+    NOLT_TRY(clear_refusal());
+    return std::optional<bool>();
   }
   if (PyUnicode_CompareWithASCIIString(name.get(), "bool_") != 0 &&
       PyUnicode_CompareWithASCIIString(name.get(), "bool") != 0) {
-    return std::nullopt;
+    return std::optional<bool>();
   }
-  if (type->tp_as_number == nullptr || type->tp_as_number->nb_bool == nullptr) return std::nullopt;
+  if (type->tp_as_number == nullptr || type->tp_as_number->nb_bool == nullptr) return std::optional<bool>();
   const int truth = type->tp_as_number->nb_bool(object);
   if (truth < 0) {
-    PyErr_Clear();
-    return std::nullopt;
+    NOLT_TRY(clear_refusal());
+    return std::optional<bool>();
   }
-  return truth != 0;
+  return std::optional<bool>(truth != 0);
 }
 
 }  // namespace nolt::py

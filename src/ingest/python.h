@@ -74,8 +74,18 @@ Result<std::string> extract_text(PyObject* object);
 // UTF-8 view of a str (or subclass), valid while the object lives.
 Result<std::string_view> text_view(PyObject* object);
 
+// Whether an error is the interpreter's MemoryError. Conversions that turn a
+// failure into a refusal pass this one on instead: running out of memory is
+// never a fault of the data.
+bool is_memory_error(const CoreError& error) noexcept;
+
+// Clears the interpreter's pending error as a refusal; a MemoryError is
+// returned as the error instead.
+Status clear_refusal();
+
 // A Python bool, or a numpy boolean scalar read through its truth slot;
-// nullopt for anything else (an error raised on the way is cleared).
-std::optional<bool> boolean_rule(PyObject* object);
+// nullopt for anything else (an error raised on the way is cleared, except a
+// MemoryError, which is the result).
+Result<std::optional<bool>> boolean_rule(PyObject* object);
 
 }  // namespace nolt::py

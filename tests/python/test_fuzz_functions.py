@@ -26,7 +26,6 @@ import re
 import struct
 
 import numpy as np
-import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
@@ -190,7 +189,6 @@ class PathLike:
 # over its shadow memory, so the sanitizer run lies less extravagantly (the huge
 # lie itself is covered by test_hardening.py there too).
 HUGE_HINT = 2**20 if os.environ.get("NOLT_SANITIZED") == "1" else 2**62
-
 LIES = [HUGE_HINT, HUGE_HINT * 2 - 1, 0, 1, -1, "x", 1.5, None, Boom("hint failed")]
 LENGTH_LIES = [HUGE_HINT, 0, 1, 10**6, Boom("len failed"), -1, "x"]
 

@@ -10,6 +10,7 @@ import sys
 import tempfile
 import threading
 
+import numpy as np
 import pytest
 
 import _nolt_core
@@ -69,6 +70,13 @@ def interpreter_calls(directory):
         "missing_file": lambda: validate_file([], os.path.join(directory, "absent.json")),
         "schema_bound": lambda: core._validate_dataset_schema([], [("a", "float", True, ("x", 1), None)]),
         "schema_value": lambda: core._validate_dataset_schema([], [("a", "string", True, None, [5])]),
+        # Conversions that turn an interpreter error into a refusal of the data
+        # must not do so with a MemoryError.
+        "numpy_flag": lambda: core.profile_dataset([("a", "integer", [1, 2], np.bool_(True))]),
+        "numpy_booleans": lambda: core.profile_dataset([("b", "boolean", [np.bool_(True), np.bool_(False)], True)]),
+        "index_integers": lambda: core.profile_dataset([("n", "integer", [np.int64(2**40), 2**40], True)]),
+        "numpy_nullable": lambda: core._validate_dataset_schema([], [("a", "integer", np.bool_(True), None, None)]),
+        "keyword": lambda: core.inspect_dataset(**{"cols": []}),
     }
 
 
@@ -80,27 +88,31 @@ def run_outcome(call):
 
 
 @pytest.mark.skipif(_testcapi is None, reason="needs the interpreter's _testcapi module")
-def test_interpreter_allocation_failing_at_every_point(tmp_path):
-    """The n-th interpreter allocation of a call fails, for every n up to the
-    call's last: the call raises MemoryError or gives exactly its normal outcome."""
+@pytest.mark.parametrize("lasting", [True, False], ids=["from_then_on", "only_one"])
+def test_interpreter_allocation_failing_at_every_point(tmp_path, lasting):
+    """The n-th interpreter allocation of a call fails (and every later one, or
+    only that one), for every n up to the call's last: the call raises
+    MemoryError or gives exactly its normal outcome."""
     for name, call in interpreter_calls(str(tmp_path)).items():
         normal = run_outcome(call)
         failures = 0
-        for countdown in range(400):
-            _testcapi.set_nomemory(countdown, 0)
+        last_failing = 0
+        for countdown in range(1000):
             try:
-                result = call()
+                # Only the call runs with failing allocations; the handlers below do not.
+                _testcapi.set_nomemory(countdown, 0 if lasting else countdown + 1)
+                try:
+                    result = ("ok", call())
+                finally:
+                    _testcapi.remove_mem_hooks()
             except MemoryError:
                 failures += 1
+                last_failing = countdown
                 continue
             except BaseException as error:  # noqa: B036 - InternalFault derives from BaseException
                 result = ("raised", type(error), str(error))
-            else:
-                result = ("ok", result)
-            finally:
-                _testcapi.remove_mem_hooks()
             assert result == normal, f"{name}: allocation {countdown} failing gave {result!r}"
-            if countdown > failures + 50:
+            if countdown > last_failing + 50:
                 break  # well past the call's last allocation
         assert failures > 0, name
         assert run_outcome(call) == normal
@@ -259,7 +271,7 @@ def test_file_without_a_size_is_read_whole(tmp_path):
     """Files whose size the system does not report are read in chunks to the end."""
     raises_exactly(ValueError, "expected value at line 1 column 1", validate_file, [], "/proc/self/status")
     # A schema of more than one 16 KiB chunk, arriving through a pipe.
-    columns = [(f"column_{idx:04d}", "integer", [idx]) for idx in range(200)]
+    columns = [(f"column_{idx:04d}", "integer", [idx]) for idx in range(400)]
     source = tmp_path / "schema.json"
     save(columns, str(source))
     assert source.stat().st_size > 3 * 16384
