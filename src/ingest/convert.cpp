@@ -72,9 +72,11 @@ void reserve_from_hint(PyObject* values, ColumnValues& out, bool exact = false) 
     PyErr_Clear();
     return;
   }
-  constexpr Py_ssize_t kMaxReservedCells = Py_ssize_t{1} << 28;
+  // A list's or tuple's length is what will be filled; any other object's
+  // hint may lie, so it reserves at most 16 MiB of cells and growth does the rest.
+  constexpr Py_ssize_t kMaxHintedCells = Py_ssize_t{1} << 20;
   try {
-    out.reserve(static_cast<std::size_t>(std::min(hint, kMaxReservedCells)));
+    out.reserve(static_cast<std::size_t>(exact ? hint : std::min(hint, kMaxHintedCells)));
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }
