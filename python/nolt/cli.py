@@ -41,15 +41,15 @@ class _Parser(argparse.ArgumentParser):
         self.exit(EXIT_BAD_INPUT, f"nolt: error: {message} (see 'nolt --help')\n")
 
 
-def parse_types(specs: Sequence[str]) -> dict[str, str]:
+def parse_types(entries: Sequence[str]) -> dict[str, str]:
     """``name=type`` pairs separated by commas, from one or more --types options."""
     types: dict[str, str] = {}
-    for spec in specs:
-        for item in spec.split(","):
+    for entry in entries:
+        for item in entry.split(","):
             name, equals, logical_type = item.rpartition("=")
             name, logical_type = name.strip(), logical_type.strip()
             if not equals or not name:
-                raise UsageError(f"malformed --types '{spec}': expected name=type[,name=type...]")
+                raise UsageError(f"malformed --types '{entry}': expected name=type[,name=type...]")
             if logical_type not in LOGICAL_TYPES:
                 raise UsageError(f"unknown type '{logical_type}' for column '{name}': use one of {', '.join(LOGICAL_TYPES)}")
             types[name] = logical_type

@@ -197,7 +197,7 @@ def test_the_console_script_is_declared():
 
 
 @pytest.mark.parametrize(
-    "specs, expected",
+    "entries, expected",
     [
         (["a=integer"], {"a": "integer"}),
         (["a=integer,b = float", "c=string"], {"a": "integer", "b": "float", "c": "string"}),
@@ -205,14 +205,14 @@ def test_the_console_script_is_declared():
         (["a=integer", "a=string"], {"a": "string"}),
     ],
 )
-def test_parse_types(specs, expected):
-    assert parse_types(specs) == expected
+def test_parse_types(entries, expected):
+    assert parse_types(entries) == expected
 
 
-@pytest.mark.parametrize("spec", ["", "a", "=integer", "a=int"])
-def test_parse_types_refuses(spec):
+@pytest.mark.parametrize("entry", ["", "a", "=integer", "a=int"])
+def test_parse_types_refuses(entry):
     with pytest.raises(UsageError):
-        parse_types([spec])
+        parse_types([entry])
 
 
 def test_progress_bar_draws_only_when_enabled_and_clears_its_line(monkeypatch):
