@@ -1,1 +1,0 @@
-#include "error/core_error.h"
