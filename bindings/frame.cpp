@@ -112,27 +112,7 @@ CoreError argument_error(std::string_view name, CoreError error) {
 }
 
 Result<std::vector<PyRef>> sequence_items(PyObject* object) {
-  if (PyUnicode_Check(object)) return CoreError::type_error("Can't extract `str` to `Vec`");
-  if (!PySequence_Check(object)) {
-    return CoreError::type_error(str_cat("'", type_qualname(object), "' object cannot be converted to 'Sequence'"));
-  }
-  std::vector<PyRef> items;
-  const Py_ssize_t hint = PySequence_Size(object);
-  if (hint < 0) {
-    PyErr_Clear();
-  } else {
-    reserve_for_hint(items, hint, Py_ssize_t{1} << 24);
-  }
-  PyRef iterator = PyRef::steal(PyObject_GetIter(object));
-  if (!iterator) return fetch_error();
-  while (true) {
-    PyRef item = PyRef::steal(PyIter_Next(iterator.get()));
-    if (!item) {
-      if (PyErr_Occurred()) return fetch_error();
-      return items;
-    }
-    items.push_back(std::move(item));
-  }
+  return take_sequence<PyRef>(object, Py_ssize_t{1} << 24, [](PyRef item) -> Result<PyRef> { return item; });
 }
 
 Result<std::vector<PyRef>> sequence_argument(std::string_view name, PyObject* object) {

@@ -41,6 +41,35 @@ void reserve_for_hint(std::vector<T>& items, Py_ssize_t hint, Py_ssize_t cap) no
   }
 }
 
+// Takes a list-like object (not a str) item by item in iteration order: each
+// new item reference goes through `take` before the next item is fetched, so
+// the first bad item decides the error. The length only sizes the result.
+template <class T, class Take>
+Result<std::vector<T>> take_sequence(PyObject* object, Py_ssize_t reserve_cap, Take&& take) {
+  if (PyUnicode_Check(object)) return CoreError::type_error("Can't extract `str` to `Vec`");
+  if (!PySequence_Check(object)) {
+    return CoreError::type_error(str_cat("'", type_qualname(object), "' object cannot be converted to 'Sequence'"));
+  }
+  std::vector<T> items;
+  const Py_ssize_t hint = PySequence_Size(object);
+  if (hint < 0) {
+    PyErr_Clear();
+  } else {
+    reserve_for_hint(items, hint, reserve_cap);
+  }
+  PyRef iterator = PyRef::steal(PyObject_GetIter(object));
+  if (!iterator) return fetch_error();
+  while (true) {
+    PyRef item = PyRef::steal(PyIter_Next(iterator.get()));
+    if (!item) {
+      if (PyErr_Occurred()) return fetch_error();
+      return items;
+    }
+    NOLT_ASSIGN_OR_RETURN(T taken, take(std::move(item)));
+    items.push_back(std::move(taken));
+  }
+}
+
 // A list-like argument as an ordered list of new references.
 Result<std::vector<PyRef>> sequence_argument(std::string_view name, PyObject* object);
 

@@ -65,29 +65,9 @@ Result<SchemaColumnSpec> take_item(PyObject* item) {
   return taken;
 }
 
-// Each item is checked before the next one is fetched, so the first bad item
-// decides the error even when a later step of the iteration would raise.
 Result<std::vector<SchemaColumnSpec>> take_items(PyObject* object) {
-  if (PyUnicode_Check(object)) return CoreError::type_error("Can't extract `str` to `Vec`");
-  if (!PySequence_Check(object)) return cannot_convert(object, "Sequence");
-  std::vector<SchemaColumnSpec> taken_columns;
-  const Py_ssize_t hint = PySequence_Size(object);
-  if (hint < 0) {
-    PyErr_Clear();
-  } else {
-    reserve_for_hint(taken_columns, hint, Py_ssize_t{1} << 16);
-  }
-  PyRef iterator = PyRef::steal(PyObject_GetIter(object));
-  if (!iterator) return fetch_error();
-  while (true) {
-    PyRef item = PyRef::steal(PyIter_Next(iterator.get()));
-    if (!item) {
-      if (PyErr_Occurred()) return fetch_error();
-      return taken_columns;
-    }
-    NOLT_ASSIGN_OR_RETURN(SchemaColumnSpec taken, take_item(item.get()));
-    taken_columns.push_back(std::move(taken));
-  }
+  return take_sequence<SchemaColumnSpec>(object, Py_ssize_t{1} << 16,
+                                         [](PyRef item) { return take_item(item.get()); });
 }
 
 }  // namespace
