@@ -808,21 +808,8 @@ class DocumentReader {
       values.reset();
       return true;
     }
-    const int byte = skip_whitespace();
-    if (byte == kEnd) return fail_at_peek("EOF while parsing a value");
-    if (byte != '[') return fail_invalid_type("a sequence");
-    if (!enter_nesting()) return false;
     values.emplace();
-    bool first = true;
-    while (true) {
-      bool has_element = false;
-      if (!has_next_element(first, has_element)) return false;
-      if (!has_element) break;
-      if (!read_suggested_value(values->emplace_back())) return false;
-    }
-    ++pos_;
-    leave_nesting();
-    return true;
+    return read_sequence(*values, [&](SuggestedValue& value) { return read_suggested_value(value); });
   }
 
   bool read_range(std::optional<SuggestedNumericRange>& range) {
@@ -856,17 +843,23 @@ class DocumentReader {
   }
 
   bool read_columns(std::vector<SuggestedColumnSchema>& columns) {
+    columns.clear();
+    return read_sequence(columns, [&](SuggestedColumnSchema& column) { return read_column(column); });
+  }
+
+  // A JSON array whose elements are read one by one into `out`.
+  template <class T, class ReadElement>
+  bool read_sequence(std::vector<T>& out, ReadElement&& read_element) {
     const int byte = skip_whitespace();
     if (byte == kEnd) return fail_at_peek("EOF while parsing a value");
     if (byte != '[') return fail_invalid_type("a sequence");
     if (!enter_nesting()) return false;
-    columns.clear();
     bool first = true;
     while (true) {
       bool has_element = false;
       if (!has_next_element(first, has_element)) return false;
       if (!has_element) break;
-      if (!read_column(columns.emplace_back())) return false;
+      if (!read_element(out.emplace_back())) return false;
     }
     ++pos_;
     leave_nesting();
