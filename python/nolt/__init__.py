@@ -23,9 +23,6 @@ from typing import TYPE_CHECKING, Any
 import _nolt_core
 
 from nolt._adapters import (
-    LOGICAL_TYPES,
-    Types,
-    check_types,
     from_arrow,
     from_column_tuples,
     from_dict,
@@ -34,6 +31,7 @@ from nolt._adapters import (
     from_records,
     to_columns,
 )
+from nolt._columns import LOGICAL_TYPES, Types, check_types
 
 if TYPE_CHECKING:
     from _nolt_core import (

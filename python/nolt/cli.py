@@ -24,7 +24,7 @@ from typing import IO, Any, NoReturn
 import _nolt_core
 
 from nolt import _datasets, _render
-from nolt._adapters import LOGICAL_TYPES
+from nolt._columns import LOGICAL_TYPES
 from nolt._progress import Progress
 from nolt._readers import FORMATS, ReadError, read
 from nolt.report import build, reusable

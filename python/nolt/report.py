@@ -17,7 +17,7 @@ from typing import TYPE_CHECKING, Any, Protocol, cast
 
 import _nolt_core
 
-from nolt._adapters import Types
+from nolt._columns import Types
 from nolt._report_charts import TOP_VALUES, histogram, top_values
 from nolt._report_page import ColumnView, Page, render
 
