@@ -23,7 +23,7 @@ from typing import IO, Any, NoReturn
 
 import _nolt_core
 
-from nolt import _datasets, _render
+from nolt import _api, _cli_output
 from nolt._columns import LOGICAL_TYPES
 from nolt._progress import Progress
 from nolt._readers import FORMATS, ReadError, read
@@ -105,26 +105,26 @@ def _run(args: argparse.Namespace) -> int:
         return _run_report(args, types, load)
 
     if args.command in ("compare", "drift"):
-        before, after = _datasets(types, load(args.before), load(args.after))
+        before, after = _api.prepare(types, load(args.before), load(args.after))
         if args.command == "compare":
-            comparison = _nolt_core.compare_datasets(before, after)
-            _emit(comparison, args.json, _render.compare(comparison, args.before, args.after))
+            comparison = _api.compare(before, after)
+            _emit(comparison, args.json, _cli_output.compare(comparison, args.before, args.after))
         else:
-            drift = _nolt_core.schema_drift_datasets(before, after)
-            _emit(drift, args.json, _render.drift(drift, args.before, args.after))
+            drift = _api.drift(before, after)
+            _emit(drift, args.json, _cli_output.drift(drift, args.before, args.after))
         return EXIT_OK
 
-    (columns,) = _datasets(types, load(args.data))
+    (columns,) = _api.prepare(types, load(args.data))
     if args.command == "profile":
-        profile = _nolt_core.profile_dataset(columns)
-        _emit(profile, args.json, _render.profile(profile, args.data))
+        profile = _api.profile(columns)
+        _emit(profile, args.json, _cli_output.profile(profile, args.data))
         return EXIT_OK
     if args.command == "suggest":
-        schema = _nolt_core.suggest_schema_dataset(columns)
-        _emit(schema, args.json, _render.suggest(schema, args.data))
+        schema = _api.suggest_schema(columns)
+        _emit(schema, args.json, _cli_output.suggest(schema, args.data))
         if args.output:
             try:
-                _nolt_core.save_suggested_schema_dataset(columns, args.output)
+                _api.save_schema(columns, args.output)
             except OSError as error:
                 raise ReadError(f"cannot write {args.output}: {error}") from None
             _print([f"schema written to {args.output}"], sys.stderr if args.json else sys.stdout)
@@ -133,10 +133,10 @@ def _run(args: argparse.Namespace) -> int:
     if not os.path.isfile(args.schema):
         raise ReadError(f"no such schema file: {args.schema}")
     try:
-        report = _nolt_core.validate_dataset_file(columns, args.schema)
+        report = _api.validate(columns, args.schema)
     except (OSError, ValueError) as error:
         raise ReadError(f"cannot read schema {args.schema}: {error}") from None
-    _emit(report, args.json, _render.validate(report, args.data, args.schema))
+    _emit(report, args.json, _cli_output.validate(report, args.data, args.schema))
     return EXIT_OK if report["is_valid"] else EXIT_INVALID
 
 
@@ -159,16 +159,16 @@ def _run_report(args: argparse.Namespace, types: dict[str, str], load: Callable[
         raise ReadError(f"no such schema file: {args.schema}")
     data = load(args.data)
     if args.baseline is None:
-        (columns,) = _datasets(types, data)
+        (columns,) = _api.prepare(types, data)
         baseline_columns = None
     else:
-        columns, baseline_columns = _datasets(types, data, load(args.baseline))
+        columns, baseline_columns = _api.prepare(types, data, load(args.baseline))
         baseline_columns = reusable(baseline_columns)
     columns = reusable(columns)
     validation = None
     if args.schema is not None:
         try:
-            validation = _nolt_core.validate_dataset_file(columns, args.schema)
+            validation = _api.validate(columns, args.schema)
         except (OSError, ValueError) as error:
             raise ReadError(f"cannot read schema {args.schema}: {error}") from None
     progress = Progress("profiling", 1)
