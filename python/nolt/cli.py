@@ -26,7 +26,7 @@ import sys
 import traceback
 from collections.abc import Callable, Iterator, Mapping, Sequence
 from contextlib import contextmanager
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import IO, Any, NoReturn
 
 import _nolt_core
@@ -78,7 +78,7 @@ class Argument:
     """One argument of a command, as argparse's add_argument takes it."""
 
     flags: tuple[str, ...]
-    settings: Mapping[str, Any] = field(default_factory=dict)
+    settings: Mapping[str, Any]
 
 
 def _argument(*flags: str, **settings: Any) -> Argument:
@@ -91,8 +91,8 @@ TYPES = _argument("--types", action="append", default=[], metavar="NAME=TYPE,...
 FORMAT = _argument("--format", choices=FORMATS, help="file format (default: from the file name)")
 ENGINE = _argument("--engine", choices=("auto", "pyarrow", "python"), default="auto",
                    help="file reader: pyarrow when installed (auto), or the standard library (python)")
+# The options of the commands that print a result: the input options and --json.
 JSON = _argument("--json", action="store_true", help="print the result as JSON")
-# The options of the commands that print a result.
 RESULT_OPTIONS = (TYPES, JSON, FORMAT, ENGINE)
 
 DATA = _argument("data", help="CSV, TSV, Parquet or JSON-lines file")
@@ -247,14 +247,16 @@ COMMANDS: tuple[Command[Any], ...] = (
     Command(
         "suggest",
         "suggest a schema, optionally save it",
-        (*RESULT_OPTIONS, _argument("data"), _argument("-o", "--output", metavar="SCHEMA", help="write the schema to this JSON file")),
+        (*RESULT_OPTIONS, _argument("data"),
+         _argument("-o", "--output", metavar="SCHEMA", help="write the schema to this JSON file")),
         _suggest,
         _print_suggestion,
     ),
     Command(
         "validate",
         "validate data against a schema file",
-        (*RESULT_OPTIONS, _argument("data"), _argument("--schema", required=True, metavar="SCHEMA", help="schema file written by suggest -o")),
+        (*RESULT_OPTIONS, _argument("data"),
+         _argument("--schema", required=True, metavar="SCHEMA", help="schema file written by suggest -o")),
         _validate,
         _print_validation,
     ),
