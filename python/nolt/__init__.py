@@ -17,15 +17,12 @@ is passed in.
 from __future__ import annotations
 
 import os
-from collections.abc import Mapping, Sequence
-from typing import TYPE_CHECKING, Any
+from collections.abc import Sequence
 
 import _nolt_core
 
+from nolt import _api
 from nolt._adapters import (
-    LOGICAL_TYPES,
-    Types,
-    check_types,
     from_arrow,
     from_column_tuples,
     from_dict,
@@ -34,19 +31,19 @@ from nolt._adapters import (
     from_records,
     to_columns,
 )
-
-if TYPE_CHECKING:
-    from _nolt_core import (
-        ColumnTuple,
-        DatasetComparison,
-        DatasetProfile,
-        DriftReport,
-        Inspection,
-        ObservedSchema,
-        SchemaColumnTuple,
-        SuggestedSchema,
-        ValidationReport,
-    )
+from nolt._api import schema_columns
+from nolt._columns import LOGICAL_TYPES, Types
+from nolt.report import report
+from nolt.types import (
+    DatasetComparison,
+    DatasetProfile,
+    DriftReport,
+    Inspection,
+    ObservedSchema,
+    SchemaColumnTuple,
+    SuggestedSchema,
+    ValidationReport,
+)
 
 __all__ = [
     "LOGICAL_TYPES",
@@ -75,66 +72,37 @@ __version__ = _nolt_core.version()
 
 def version() -> str:
     """The version of the native core, for example "0.4.1"."""
-    return _nolt_core.version()
-
-
-def _datasets(types: Types | None, *datasets: object) -> list[list[ColumnTuple]]:
-    """Converts each dataset; a name in ``types`` that no dataset has is an error (a typo)."""
-    converted = [to_columns(data, types) for data in datasets]
-    if types:
-        names = {column[0] for columns in converted for column in columns}
-        for name in check_types(types):
-            if name not in names:
-                raise ValueError(f"types names column '{name}', which the data does not have")
-    return converted
-
-
-def _path(path: str | os.PathLike[str]) -> str:
-    text = os.fspath(path)
-    if not isinstance(text, str):
-        raise TypeError(f"a path must be text, not {type(text).__name__}")
-    return text
+    return _api.core_version()
 
 
 def profile(data: object, *, types: Types | None = None) -> DatasetProfile:
     """Row count and, per column, counts, null and distinct counts and numeric statistics."""
-    (columns,) = _datasets(types, data)
-    return _nolt_core.profile_dataset(columns)
+    (columns,) = _api.prepare(types, data)
+    return _api.profile(columns)
 
 
 def observed_schema(data: object, *, types: Types | None = None) -> ObservedSchema:
     """What the data shows per column: nullability, distinct count, range, distinct values."""
-    (columns,) = _datasets(types, data)
-    return _nolt_core.observed_schema_dataset(columns)
+    (columns,) = _api.prepare(types, data)
+    return _api.observed_schema(columns)
 
 
 def suggest_schema(data: object, *, types: Types | None = None) -> SuggestedSchema:
     """The schema future data should meet: nullability and, for categoricals, allowed values."""
-    (columns,) = _datasets(types, data)
-    return _nolt_core.suggest_schema_dataset(columns)
+    (columns,) = _api.prepare(types, data)
+    return _api.suggest_schema(columns)
 
 
 def inspect(data: object, *, types: Types | None = None) -> Inspection:
     """Profile, observed schema and suggested schema from one pass over the data."""
-    (columns,) = _datasets(types, data)
-    return _nolt_core.inspect_dataset(columns)
+    (columns,) = _api.prepare(types, data)
+    return _api.inspect(columns)
 
 
 def save_schema(data: object, path: str | os.PathLike[str], *, types: Types | None = None) -> None:
     """Writes the suggested schema of the data to a JSON file at ``path``."""
-    (columns,) = _datasets(types, data)
-    _nolt_core.save_suggested_schema_dataset(columns, _path(path))
-
-
-def schema_columns(schema: SuggestedSchema) -> list[SchemaColumnTuple]:
-    """The schema-column tuples of a suggested schema dictionary (as suggest_schema returns)."""
-    result: list[SchemaColumnTuple] = []
-    for column in schema["columns"]:
-        constraints = column["constraints"]
-        numeric_range = constraints["numeric_range"]
-        bounds = None if numeric_range is None else (numeric_range["min"], numeric_range["max"])
-        result.append((column["name"], column["logical_type"], column["nullable"], bounds, constraints["allowed_values"]))
-    return result
+    (columns,) = _api.prepare(types, data)
+    _api.save_schema(columns, path)
 
 
 def validate(
@@ -149,26 +117,17 @@ def validate(
     dictionary, or a list of ``(name, logical_type, nullable, (min, max) | None,
     allowed_values | None)`` tuples.
     """
-    (columns,) = _datasets(types, data)
-    if isinstance(schema, (str, os.PathLike)):
-        return _nolt_core.validate_dataset_file(columns, _path(schema))
-    if isinstance(schema, Mapping):
-        return _nolt_core._validate_dataset_schema(columns, schema_columns(schema))
-    schema_list: Any = schema
-    return _nolt_core._validate_dataset_schema(columns, schema_list)
+    (columns,) = _api.prepare(types, data)
+    return _api.validate(columns, schema)
 
 
 def compare(before: object, after: object, *, types: Types | None = None) -> DatasetComparison:
     """Column by column, what changed in the observed schema from ``before`` to ``after``."""
-    before_columns, after_columns = _datasets(types, before, after)
-    return _nolt_core.compare_datasets(before_columns, after_columns)
+    before_columns, after_columns = _api.prepare(types, before, after)
+    return _api.compare(before_columns, after_columns)
 
 
 def drift(before: object, after: object, *, types: Types | None = None) -> DriftReport:
     """Schema drift from ``before`` to ``after``: columns added or removed, type and null changes."""
-    before_columns, after_columns = _datasets(types, before, after)
-    return _nolt_core.schema_drift_datasets(before_columns, after_columns)
-
-
-# The report builds on the functions above, so it is imported last.
-from nolt.report import report  # noqa: E402
+    before_columns, after_columns = _api.prepare(types, before, after)
+    return _api.drift(before_columns, after_columns)

@@ -1,65 +1,20 @@
 """From the containers people have to the column tuples the core takes.
 
-Each container kind has a small backend that knows its column types:
-
-- ``classify(column)`` names the logical type the column's own data type stands for;
-- ``values(column, logical_type)`` gives the cells as a list of ``None``, ``bool``, ``int``,
-  ``float`` or ``str`` and whether they are typed floats (NaN meaning missing);
-- ``text(column)`` gives the cells as text, for a column declared as a text type;
-- ``cast(column, logical_type)`` converts the column to integers, floats or booleans with the
-  container's own cast, for a column declared as one of those.
-
-Every conversion is one of the container's bulk calls (``to_list``, ``tolist``,
-``to_pylist``, casts and string formatting); no backend walks the cells in Python.
+``to_columns`` tells the container kinds apart: data frames and tables go through their
+library's backend (``_pandas``, ``_polars``, ``_arrow``, see ``_columns`` for what a backend
+does), dicts of columns, lists of records and the core's own column tuples are read here.
+No data-frame library is imported until a container of theirs is passed in.
 """
 
 from __future__ import annotations
 
 import operator
 from collections.abc import Iterable, Mapping, Sequence
-from datetime import date, datetime, time, timezone
-from importlib import import_module
-from typing import TYPE_CHECKING, Any, Protocol
+from typing import Any
 
-if TYPE_CHECKING:
-    from _nolt_core import ColumnTuple
-
-LOGICAL_TYPES = ("integer", "float", "boolean", "string", "datetime", "categorical", "unknown")
-# Declared types whose cells are passed as text (or None).
-TEXT_TYPES = frozenset({"string", "datetime", "categorical", "unknown"})
-
-Types = Mapping[str, str]
-
-
-class NoTextForm(TypeError):
-    """A column whose data type has no text form (nested or binary data)."""
-
-    def __init__(self, data_type: object) -> None:
-        super().__init__(str(data_type))
-        self.data_type = data_type
-
-
-class Backend(Protocol):
-    def classify(self, column: Any) -> str: ...
-    def values(self, column: Any, logical_type: str) -> tuple[list[Any], bool]: ...
-    def text(self, column: Any) -> list[Any]: ...
-    def cast(self, column: Any, logical_type: str) -> Any: ...
-
-
-def check_types(types: Types | None) -> dict[str, str]:
-    """The types mapping as a dict, every type name checked against the seven names."""
-    if types is None:
-        return {}
-    if not isinstance(types, Mapping):
-        raise TypeError(f"types must be a mapping of column name to logical type, not {type(types).__name__}")
-    checked: dict[str, str] = {}
-    for name, logical_type in types.items():
-        if not isinstance(name, str) or not isinstance(logical_type, str):
-            raise TypeError("types must map column names (str) to logical type names (str)")
-        if logical_type not in LOGICAL_TYPES:
-            raise ValueError(f"Unsupported logical type '{logical_type}'")
-        checked[name] = logical_type
-    return checked
+from nolt import _arrow, _pandas, _polars
+from nolt._columns import TEXT_TYPES, Backend, NoTextForm, Types, check_types, iso_cell
+from nolt.types import ColumnTuple
 
 
 def build_column(backend: Backend, name: str, column: Any, declared: str | None) -> ColumnTuple:
@@ -146,64 +101,22 @@ def _frame_columns(backend: Backend, pairs: Iterable[tuple[object, Any]], types:
 
 def from_pandas(frame: Any, types: Types | None = None) -> list[ColumnTuple]:
     """Column tuples of a pandas DataFrame (column names that are not text become their str())."""
-    from nolt import _pandas
-
     pairs = ((name, frame.iloc[:, position]) for position, name in enumerate(frame.columns))
     return _frame_columns(_pandas.BACKEND, pairs, types)
 
 
 def from_polars(frame: Any, types: Types | None = None) -> list[ColumnTuple]:
     """Column tuples of a polars DataFrame."""
-    from nolt import _polars
-
     return _frame_columns(_polars.BACKEND, ((series.name, series) for series in frame.get_columns()), types)
 
 
 def from_arrow(table: Any, types: Types | None = None) -> list[ColumnTuple]:
     """Column tuples of a pyarrow Table or RecordBatch."""
-    from nolt import _arrow
-
     pairs = zip(table.column_names, (table.column(position) for position in range(table.num_columns)))
     return _frame_columns(_arrow.BACKEND, pairs, types)
 
 
 # -- plain Python containers ----------------------------------------------------------------
-
-
-def iso_cell(value: object) -> object:
-    """ISO 8601 text for a date, time or datetime; aware datetimes are given in UTC."""
-    if isinstance(value, datetime):
-        if value != value:  # pandas' NaT is a datetime that is not equal to itself
-            return None
-        if value.tzinfo is not None and value.utcoffset() is not None:
-            value = value.astimezone(timezone.utc)
-        return value.isoformat()
-    if isinstance(value, (date, time)):
-        return value.isoformat()
-    return value
-
-
-def iso_datetime64(stamps: Any, suffix: str = "") -> list[Any]:
-    """ISO 8601 text of a numpy datetime64 array, as datetime.isoformat() writes it.
-
-    Seconds always; six fractional digits when a value has microseconds, nine when it has
-    nanoseconds. NaT becomes None.
-    """
-    np = optional_module("numpy")
-    missing = np.isnat(stamps)
-    text = np.datetime_as_string(stamps, unit="s", casting="unsafe")
-    whole_seconds = stamps == stamps.astype("datetime64[s]")
-    if not (whole_seconds | missing).all():
-        whole_micros = stamps == stamps.astype("datetime64[us]")
-        text = np.where(whole_seconds, text, np.datetime_as_string(stamps, unit="us", casting="unsafe"))
-        if not (whole_micros | missing).all():
-            nanos = np.datetime_as_string(stamps, unit="ns", casting="unsafe")
-            text = np.where(whole_seconds | whole_micros, text, nanos)
-    if suffix:
-        text = np.strings.add(text, suffix)
-    cells = text.astype(object)
-    cells[missing] = None
-    return list(cells.tolist())
 
 
 def _plain_cells(values: Iterable[Any], logical_type: str) -> Iterable[Any]:
@@ -261,7 +174,3 @@ def from_column_tuples(columns: Sequence[Any], types: Types | None = None) -> li
         result.append(column)
     return result
 
-
-def optional_module(name: str) -> Any:
-    """Imports an optional library on first use."""
-    return import_module(name)

@@ -10,7 +10,7 @@ from __future__ import annotations
 from importlib.util import find_spec
 from typing import Any
 
-from nolt._adapters import NoTextForm, iso_datetime64, optional_module
+from nolt._columns import NoTextForm, iso_datetime64, optional_module
 
 
 def _pa() -> Any:

@@ -14,7 +14,8 @@ from __future__ import annotations
 import math
 from typing import Any
 
-from nolt._adapters import iso_cell, iso_datetime64, optional_module
+from nolt import _arrow
+from nolt._columns import iso_cell, iso_datetime64, optional_module
 
 # pandas' inferred kinds of an object column and the logical type each stands for.
 _INFERRED = {
@@ -39,12 +40,6 @@ def _is_arrow_backed(series: Any) -> bool:
 
 def _arrow_array(series: Any) -> Any:
     return series.array.__arrow_array__()
-
-
-def _arrow_backend() -> Any:
-    from nolt import _arrow
-
-    return _arrow.BACKEND
 
 
 def _objects(series: Any) -> list[Any]:
@@ -88,7 +83,7 @@ def _iso_series(series: Any) -> list[Any]:
 class _PandasBackend:
     def classify(self, series: Any) -> str:
         if _is_arrow_backed(series):
-            return str(_arrow_backend().classify(_arrow_array(series)))
+            return str(_arrow.BACKEND.classify(_arrow_array(series)))
         dtype = series.dtype
         dtype_name = type(dtype).__name__
         if dtype_name == "CategoricalDtype":
@@ -111,7 +106,7 @@ class _PandasBackend:
 
     def values(self, series: Any, logical_type: str) -> tuple[Any, bool]:
         if _is_arrow_backed(series):
-            values, typed = _arrow_backend().values(_arrow_array(series), logical_type)
+            values, typed = _arrow.BACKEND.values(_arrow_array(series), logical_type)
             return list(values), bool(typed)
         if logical_type == "float":
             floats = series.to_numpy(dtype="float64", na_value=math.nan)
@@ -145,7 +140,7 @@ class _PandasBackend:
 
     def text(self, series: Any) -> list[Any]:
         if _is_arrow_backed(series):
-            return list(_arrow_backend().text(_arrow_array(series)))
+            return list(_arrow.BACKEND.text(_arrow_array(series)))
         if series.dtype.kind == "M":
             return _iso_series(series)
         return _objects(series.astype("string"))

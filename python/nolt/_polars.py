@@ -11,7 +11,7 @@ from __future__ import annotations
 
 from typing import Any
 
-from nolt._adapters import NoTextForm, optional_module
+from nolt._columns import NoTextForm, optional_module
 
 _INTEGER_TYPES = frozenset({"Int8", "Int16", "Int32", "Int64", "Int128", "UInt8", "UInt16", "UInt32", "UInt64", "UInt128"})
 _TYPES = {

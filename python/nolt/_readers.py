@@ -24,7 +24,7 @@ from datetime import datetime, timezone
 from importlib.util import find_spec
 from typing import IO, Any
 
-from nolt._adapters import optional_module
+from nolt._columns import optional_module
 from nolt._progress import CountingReader, Progress
 
 FORMATS = ("csv", "tsv", "parquet", "jsonl")

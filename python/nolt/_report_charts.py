@@ -14,7 +14,6 @@ Both charts are bounded whatever the number of rows: a histogram has at most
 
 from __future__ import annotations
 
-import html
 import json
 import math
 from collections import Counter
@@ -22,6 +21,8 @@ from collections.abc import Callable, Iterable, Sequence
 from dataclasses import dataclass
 from importlib.util import find_spec
 from typing import Any, NamedTuple
+
+from nolt._text import escape, number, shorten
 
 HISTOGRAM_BINS = 20
 TOP_VALUES = 10
@@ -177,14 +178,6 @@ def top_values(values: Iterable[Any], logical_type: str, typed: bool = False, li
 # -- SVG ---------------------------------------------------------------------------------------
 
 
-def escape(text: str) -> str:
-    return html.escape(text, quote=True)
-
-
-def shorten(text: str, limit: int) -> str:
-    return text if len(text) <= limit else text[: limit - 1] + "\u2026"
-
-
 def value_text(value: str | bool | OtherCell) -> str:
     if isinstance(value, bool):
         return "true" if value else "false"
@@ -200,7 +193,7 @@ def value_json(value: str | bool | OtherCell) -> str:
     return json.dumps(value, ensure_ascii=False)
 
 
-def histogram_svg(chart: Histogram, name: str, number: Callable[[float], str]) -> str:
+def histogram_svg(chart: Histogram, name: str) -> str:
     width, height, top, bottom = 300.0, 104.0, 16.0, 18.0
     bins = len(chart.counts)
     tallest = max(chart.counts) or 1

@@ -15,13 +15,11 @@ import json
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass, field
 from datetime import datetime
-from typing import TYPE_CHECKING, Any, cast
+from typing import Any, cast
 
-from nolt._render import number
-from nolt._report_charts import Histogram, OtherCell, TopValues, bars_svg, escape, histogram_svg, shorten
-
-if TYPE_CHECKING:
-    from _nolt_core import ColumnProfile, DatasetComparison, DatasetProfile, DriftReport, ValidationReport
+from nolt._report_charts import Histogram, OtherCell, TopValues, bars_svg, histogram_svg
+from nolt._text import escape, number, shorten
+from nolt.types import ColumnProfile, DatasetComparison, DatasetProfile, DriftReport, ValidationReport
 
 ISSUES_PER_COLUMN = 25  # rows of one column in an issue table; the rest are counted
 _VALUE_CHARS = 80  # characters of an issue value shown
@@ -476,7 +474,7 @@ def _card(view: ColumnView) -> str:
     else:
         parts.append(_stat_list(column))
     if isinstance(view.chart, Histogram):
-        parts.append(histogram_svg(view.chart, name, number))
+        parts.append(histogram_svg(view.chart, name))
     elif isinstance(view.chart, TopValues):
         disallowed = {_flag_key(issue["observed"]) for issue in view.issues if issue["code"] == "value_not_allowed"}
         parts.append(bars_svg(view.chart, name, lambda value: _flag_key(value) in disallowed))

@@ -7,9 +7,14 @@
     nolt drift    BEFORE AFTER         [--types ...] [--json]
     nolt report   DATA [--schema SCHEMA] [--baseline OTHER] [-o HTML] [--types ...]
 
+Each command is one entry of ``COMMANDS``: its arguments, a step that reads the data files and
+computes the result, and a step that writes it. Errors of the reading and computing step that
+come from the input are bad input; anything else is a fault in nolt.
+
 Exit status: 0 on success, 1 when ``validate`` finds the data invalid, 2 on bad input
 (a missing or unreadable file, an unknown type name, malformed ``--types``, data that does
-not fit its declared type), always with a one-line message on stderr.
+not fit its declared type), always with a one-line message on stderr, and 3 when nolt itself
+fails (a bug), with the traceback on stderr.
 """
 
 from __future__ import annotations
@@ -18,21 +23,30 @@ import argparse
 import json
 import os
 import sys
-from collections.abc import Callable, Sequence
+import traceback
+from collections.abc import Callable, Iterator, Mapping, Sequence
+from contextlib import contextmanager
+from dataclasses import dataclass
 from typing import IO, Any, NoReturn
 
 import _nolt_core
 
-from nolt import _datasets, _render
-from nolt._adapters import LOGICAL_TYPES
+from nolt import _api, _cli_output
+from nolt._columns import LOGICAL_TYPES
 from nolt._progress import Progress
 from nolt._readers import FORMATS, ReadError, read
-from nolt.report import build, reusable
+from nolt._report_page import Page, render
+from nolt.report import collect, reusable
+from nolt.types import ColumnTuple, DatasetComparison, DatasetProfile, DriftReport, SuggestedSchema, ValidationReport
 
-EXIT_OK, EXIT_INVALID, EXIT_BAD_INPUT = 0, 1, 2
+EXIT_OK, EXIT_INVALID, EXIT_BAD_INPUT, EXIT_INTERNAL_ERROR = 0, 1, 2, 3
 
 
-class UsageError(Exception):
+class BadInput(Exception):
+    """Input the command line cannot use: reported in one line, exit status 2."""
+
+
+class UsageError(BadInput):
     """A malformed command line."""
 
 
@@ -56,32 +70,61 @@ def parse_types(entries: Sequence[str]) -> dict[str, str]:
     return types
 
 
-def build_parser() -> argparse.ArgumentParser:
-    parser = _Parser(prog="nolt", description="Profile, describe, validate and compare tabular data files.")
-    parser.add_argument("--version", action="version", version=f"nolt {_nolt_core.version()}")
-    common = _Parser(add_help=False)
-    common.add_argument("--types", action="append", default=[], metavar="NAME=TYPE,...",
-                        help=f"declare column types ({', '.join(LOGICAL_TYPES)}); may be repeated")
-    common.add_argument("--json", action="store_true", help="print the result as JSON")
-    common.add_argument("--format", choices=FORMATS, help="file format (default: from the file name)")
-    common.add_argument("--engine", choices=("auto", "pyarrow", "python"), default="auto",
-                        help="file reader: pyarrow when installed (auto), or the standard library (python)")
-    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+# -- arguments -------------------------------------------------------------------------------
 
-    command = commands.add_parser("profile", parents=[common], help="counts, nulls, distinct values and statistics")
-    command.add_argument("data", help="CSV, TSV, Parquet or JSON-lines file")
-    command = commands.add_parser("suggest", parents=[common], help="suggest a schema, optionally save it")
-    command.add_argument("data")
-    command.add_argument("-o", "--output", metavar="SCHEMA", help="write the schema to this JSON file")
-    command = commands.add_parser("validate", parents=[common], help="validate data against a schema file")
-    command.add_argument("data")
-    command.add_argument("--schema", required=True, metavar="SCHEMA", help="schema file written by suggest -o")
-    for name, text in (("compare", "compare two versions column by column"), ("drift", "schema drift between two versions")):
-        command = commands.add_parser(name, parents=[common], help=text)
-        command.add_argument("before")
-        command.add_argument("after")
-    _add_report_command(commands)
-    return parser
+
+@dataclass(frozen=True)
+class Argument:
+    """One argument of a command, as argparse's add_argument takes it."""
+
+    flags: tuple[str, ...]
+    settings: Mapping[str, Any]
+
+
+def _argument(*flags: str, **settings: Any) -> Argument:
+    return Argument(flags, settings)
+
+
+# The input options: how every command reads its data files.
+TYPES = _argument("--types", action="append", default=[], metavar="NAME=TYPE,...",
+                  help=f"declare column types ({', '.join(LOGICAL_TYPES)}); may be repeated")
+FORMAT = _argument("--format", choices=FORMATS, help="file format (default: from the file name)")
+ENGINE = _argument("--engine", choices=("auto", "pyarrow", "python"), default="auto",
+                   help="file reader: pyarrow when installed (auto), or the standard library (python)")
+# The options of the commands that print a result: the input options and --json.
+JSON = _argument("--json", action="store_true", help="print the result as JSON")
+RESULT_OPTIONS = (TYPES, JSON, FORMAT, ENGINE)
+
+DATA = _argument("data", help="CSV, TSV, Parquet or JSON-lines file")
+VERSIONS = (_argument("before"), _argument("after"))
+
+
+class Inputs:
+    """A command's data files, read with the input options and prepared for the core."""
+
+    def __init__(self, args: argparse.Namespace) -> None:
+        self.types = parse_types(args.types)
+        self.file_format: str | None = args.format
+        self.engine: str = args.engine
+
+    def datasets(self, *paths: str) -> list[list[ColumnTuple]]:
+        """Reads every file, then converts every dataset, in the order given."""
+        data = [read(path, self.types, self.file_format, self.engine) for path in paths]
+        return _api.prepare(self.types, *data)
+
+
+@dataclass(frozen=True)
+class Command[Result]:
+    """A command: its arguments, how it computes its result and how it writes it."""
+
+    name: str
+    help: str
+    arguments: tuple[Argument, ...]
+    compute: Callable[[argparse.Namespace, Inputs], Result]  # reads and computes; no output
+    emit: Callable[[argparse.Namespace, Result], int]  # writes the result; returns the exit status
+
+
+# -- the commands ----------------------------------------------------------------------------
 
 
 def _print(lines: Sequence[str], stream: IO[str]) -> None:
@@ -95,85 +138,84 @@ def _emit(result: Any, as_json: bool, text_lines: Sequence[str]) -> None:
         _print(text_lines, sys.stdout)
 
 
-def _run(args: argparse.Namespace) -> int:
-    types = parse_types(args.types)
-
-    def load(path: str) -> Any:
-        return read(path, types, args.format, args.engine)
-
-    if args.command == "report":
-        return _run_report(args, types, load)
-
-    if args.command in ("compare", "drift"):
-        before, after = _datasets(types, load(args.before), load(args.after))
-        if args.command == "compare":
-            comparison = _nolt_core.compare_datasets(before, after)
-            _emit(comparison, args.json, _render.compare(comparison, args.before, args.after))
-        else:
-            drift = _nolt_core.schema_drift_datasets(before, after)
-            _emit(drift, args.json, _render.drift(drift, args.before, args.after))
-        return EXIT_OK
-
-    (columns,) = _datasets(types, load(args.data))
-    if args.command == "profile":
-        profile = _nolt_core.profile_dataset(columns)
-        _emit(profile, args.json, _render.profile(profile, args.data))
-        return EXIT_OK
-    if args.command == "suggest":
-        schema = _nolt_core.suggest_schema_dataset(columns)
-        _emit(schema, args.json, _render.suggest(schema, args.data))
-        if args.output:
-            try:
-                _nolt_core.save_suggested_schema_dataset(columns, args.output)
-            except OSError as error:
-                raise ReadError(f"cannot write {args.output}: {error}") from None
-            _print([f"schema written to {args.output}"], sys.stderr if args.json else sys.stdout)
-        return EXIT_OK
-
-    if not os.path.isfile(args.schema):
-        raise ReadError(f"no such schema file: {args.schema}")
+def _validate_file(columns: list[ColumnTuple], schema: str) -> ValidationReport:
+    if not os.path.isfile(schema):
+        raise ReadError(f"no such schema file: {schema}")
     try:
-        report = _nolt_core.validate_dataset_file(columns, args.schema)
+        return _api.validate(columns, schema)
     except (OSError, ValueError) as error:
-        raise ReadError(f"cannot read schema {args.schema}: {error}") from None
-    _emit(report, args.json, _render.validate(report, args.data, args.schema))
+        raise ReadError(f"cannot read schema {schema}: {error}") from None
+
+
+def _profile(args: argparse.Namespace, inputs: Inputs) -> DatasetProfile:
+    (columns,) = inputs.datasets(args.data)
+    return _api.profile(columns)
+
+
+def _print_profile(args: argparse.Namespace, profile: DatasetProfile) -> int:
+    _emit(profile, args.json, _cli_output.profile(profile, args.data))
+    return EXIT_OK
+
+
+def _suggest(args: argparse.Namespace, inputs: Inputs) -> tuple[list[ColumnTuple], SuggestedSchema]:
+    (columns,) = inputs.datasets(args.data)
+    return columns, _api.suggest_schema(columns)
+
+
+def _print_suggestion(args: argparse.Namespace, result: tuple[list[ColumnTuple], SuggestedSchema]) -> int:
+    columns, schema = result
+    _emit(schema, args.json, _cli_output.suggest(schema, args.data))
+    if args.output:
+        try:
+            _api.save_schema(columns, args.output)
+        except OSError as error:
+            raise ReadError(f"cannot write {args.output}: {error}") from None
+        _print([f"schema written to {args.output}"], sys.stderr if args.json else sys.stdout)
+    return EXIT_OK
+
+
+def _validate(args: argparse.Namespace, inputs: Inputs) -> ValidationReport:
+    (columns,) = inputs.datasets(args.data)
+    return _validate_file(columns, args.schema)
+
+
+def _print_validation(args: argparse.Namespace, report: ValidationReport) -> int:
+    _emit(report, args.json, _cli_output.validate(report, args.data, args.schema))
     return EXIT_OK if report["is_valid"] else EXIT_INVALID
 
 
-def _add_report_command(commands: Any) -> None:
-    command = commands.add_parser("report", help="write a self-contained HTML report: profile, charts, validation, drift")
-    command.add_argument("data", help="CSV, TSV, Parquet or JSON-lines file")
-    command.add_argument("--schema", metavar="SCHEMA", help="also validate against this schema file (written by suggest -o)")
-    command.add_argument("--baseline", metavar="OTHER", help="also compare with this earlier version of the data")
-    command.add_argument("-o", "--output", metavar="HTML", help="write the page to this file (default: standard output)")
-    command.add_argument("--title", help="the page's heading (default: the data file's name)")
-    command.add_argument("--types", action="append", default=[], metavar="NAME=TYPE,...",
-                         help=f"declare column types ({', '.join(LOGICAL_TYPES)}); may be repeated")
-    command.add_argument("--format", choices=FORMATS, help="file format (default: from the file name)")
-    command.add_argument("--engine", choices=("auto", "pyarrow", "python"), default="auto",
-                         help="file reader: pyarrow when installed (auto), or the standard library (python)")
+def _compare(args: argparse.Namespace, inputs: Inputs) -> DatasetComparison:
+    return _api.compare(*inputs.datasets(args.before, args.after))
 
 
-def _run_report(args: argparse.Namespace, types: dict[str, str], load: Callable[[str], Any]) -> int:
+def _print_comparison(args: argparse.Namespace, comparison: DatasetComparison) -> int:
+    _emit(comparison, args.json, _cli_output.compare(comparison, args.before, args.after))
+    return EXIT_OK
+
+
+def _drift(args: argparse.Namespace, inputs: Inputs) -> DriftReport:
+    return _api.drift(*inputs.datasets(args.before, args.after))
+
+
+def _print_drift(args: argparse.Namespace, drift: DriftReport) -> int:
+    _emit(drift, args.json, _cli_output.drift(drift, args.before, args.after))
+    return EXIT_OK
+
+
+def _report(args: argparse.Namespace, inputs: Inputs) -> Page:
     if args.schema is not None and not os.path.isfile(args.schema):
         raise ReadError(f"no such schema file: {args.schema}")
-    data = load(args.data)
     if args.baseline is None:
-        (columns,) = _datasets(types, data)
+        (columns,) = inputs.datasets(args.data)
         baseline_columns = None
     else:
-        columns, baseline_columns = _datasets(types, data, load(args.baseline))
+        columns, baseline_columns = inputs.datasets(args.data, args.baseline)
         baseline_columns = reusable(baseline_columns)
     columns = reusable(columns)
-    validation = None
-    if args.schema is not None:
-        try:
-            validation = _nolt_core.validate_dataset_file(columns, args.schema)
-        except (OSError, ValueError) as error:
-            raise ReadError(f"cannot read schema {args.schema}: {error}") from None
+    validation = None if args.schema is None else _validate_file(columns, args.schema)
     progress = Progress("profiling", 1)
     try:
-        page = build(
+        return collect(
             columns,
             validation=validation,
             schema_label=args.schema or "",
@@ -184,16 +226,73 @@ def _run_report(args: argparse.Namespace, types: dict[str, str], load: Callable[
         )
     finally:
         progress.finish()
+
+
+def _write_report(args: argparse.Namespace, page: Page) -> int:
+    html = render(page)
     if args.output is None:
-        sys.stdout.write(page)
+        sys.stdout.write(html)
         return EXIT_OK
     try:
         with open(args.output, "w", encoding="utf-8") as handle:
-            handle.write(page)
+            handle.write(html)
     except OSError as error:
         raise ReadError(f"cannot write {args.output}: {error.strerror or error}") from None
     _print([f"report written to {args.output}"], sys.stdout)
     return EXIT_OK
+
+
+COMMANDS: tuple[Command[Any], ...] = (
+    Command("profile", "counts, nulls, distinct values and statistics", (*RESULT_OPTIONS, DATA), _profile, _print_profile),
+    Command(
+        "suggest",
+        "suggest a schema, optionally save it",
+        (*RESULT_OPTIONS, _argument("data"),
+         _argument("-o", "--output", metavar="SCHEMA", help="write the schema to this JSON file")),
+        _suggest,
+        _print_suggestion,
+    ),
+    Command(
+        "validate",
+        "validate data against a schema file",
+        (*RESULT_OPTIONS, _argument("data"),
+         _argument("--schema", required=True, metavar="SCHEMA", help="schema file written by suggest -o")),
+        _validate,
+        _print_validation,
+    ),
+    Command("compare", "compare two versions column by column", (*RESULT_OPTIONS, *VERSIONS), _compare, _print_comparison),
+    Command("drift", "schema drift between two versions", (*RESULT_OPTIONS, *VERSIONS), _drift, _print_drift),
+    Command(
+        "report",
+        "write a self-contained HTML report: profile, charts, validation, drift",
+        (
+            DATA,
+            _argument("--schema", metavar="SCHEMA", help="also validate against this schema file (written by suggest -o)"),
+            _argument("--baseline", metavar="OTHER", help="also compare with this earlier version of the data"),
+            _argument("-o", "--output", metavar="HTML", help="write the page to this file (default: standard output)"),
+            _argument("--title", help="the page's heading (default: the data file's name)"),
+            TYPES,
+            FORMAT,
+            ENGINE,
+        ),
+        _report,
+        _write_report,
+    ),
+)
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = _Parser(prog="nolt", description="Profile, describe, validate and compare tabular data files.")
+    parser.add_argument("--version", action="version", version=f"nolt {_nolt_core.version()}")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    for command in COMMANDS:
+        subparser = commands.add_parser(command.name, help=command.help)
+        for argument in command.arguments:
+            subparser.add_argument(*argument.flags, **argument.settings)
+    return parser
+
+
+# -- running ---------------------------------------------------------------------------------
 
 
 def _one_line(error: BaseException) -> str:
@@ -201,12 +300,45 @@ def _one_line(error: BaseException) -> str:
     return text or type(error).__name__
 
 
+# What reading and computing raise about the data rather than about nolt: wrong values or
+# types, files the system refuses, data too large for memory.
+_INPUT_ERRORS = (TypeError, ValueError, OverflowError, OSError, MemoryError)
+
+
+def _about_the_input(error: Exception) -> bool:
+    if isinstance(error, _INPUT_ERRORS):
+        return True
+    pyarrow = sys.modules.get("pyarrow")  # pyarrow's own errors about the data, e.g. a cast it cannot do
+    return pyarrow is not None and isinstance(error, pyarrow.ArrowException)
+
+
+@contextmanager
+def _input_errors() -> Iterator[None]:
+    """Makes the errors the input causes bad input; any other error passes unchanged."""
+    try:
+        yield
+    except Exception as error:
+        if _about_the_input(error):
+            raise BadInput(_one_line(error)) from error
+        raise
+
+
+def _run(command: Command[Any], args: argparse.Namespace) -> int:
+    inputs = Inputs(args)
+    with _input_errors():
+        result = command.compute(args, inputs)
+    return command.emit(args, result)
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line and returns the exit status."""
     parser = build_parser()
     try:
         args = parser.parse_args(argv)
-        return _run(args)
+        return _run(next(command for command in COMMANDS if command.name == args.command), args)
+    except (BadInput, ReadError) as error:  # reported in one line, never as a traceback
+        sys.stderr.write(f"nolt: error: {_one_line(error)}\n")
+        return EXIT_BAD_INPUT
     except KeyboardInterrupt:
         return 130
     except BrokenPipeError:
@@ -214,6 +346,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())
         return EXIT_OK
-    except Exception as error:  # every failure is reported in one line, never as a traceback
-        sys.stderr.write(f"nolt: error: {_one_line(error)}\n")
-        return EXIT_BAD_INPUT
+    except (Exception, _api.InternalFault):
+        traceback.print_exc()
+        sys.stderr.write("nolt: internal error: this is a bug in nolt; please report it with the traceback above\n")
+        return EXIT_INTERNAL_ERROR

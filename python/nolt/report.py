@@ -6,23 +6,23 @@ most frequent values of text, categorical and boolean columns), and, when asked,
 against a schema and the changes since a baseline version of the data. Everything shown comes
 from the core's results for the data plus the counts behind the charts, and the page's size
 does not grow with the number of rows.
+
+This module is the report's entry: ``collect`` gathers what the page shows (through ``_api``
+and ``_report_charts``), ``_report_page`` writes it as HTML, ``build`` does both.
 """
 
 from __future__ import annotations
 
 import os
-from collections.abc import Iterator, Mapping, Sequence
+from collections.abc import Iterator, Sequence
 from datetime import datetime, timezone
-from typing import TYPE_CHECKING, Any, Protocol, cast
+from typing import Any, Protocol
 
-import _nolt_core
-
-from nolt._adapters import Types
+from nolt import _api
+from nolt._columns import Types
 from nolt._report_charts import TOP_VALUES, histogram, top_values
 from nolt._report_page import ColumnView, Page, render
-
-if TYPE_CHECKING:
-    from _nolt_core import ColumnTuple, SchemaColumnTuple, SuggestedSchema, ValidationReport
+from nolt.types import ColumnTuple, SchemaColumnTuple, SuggestedSchema, ValidationReport
 
 __all__ = ["report"]
 
@@ -51,18 +51,17 @@ def report(
     ``baseline``, the page compares the baseline (before) with ``data`` (after). ``title``
     heads the page (for example the file name). The page has no script and loads nothing.
     """
-    from nolt import _datasets  # the package imports this module last, so import its helpers late
-
     if baseline is None:
-        (columns,) = _datasets(types, data)
+        (columns,) = _api.prepare(types, data)
         baseline_columns = None
     else:
-        columns, baseline_columns = _datasets(types, data, baseline)
+        columns, baseline_columns = _api.prepare(types, data, baseline)
     columns = reusable(columns)
     validation = None
     schema_label = ""
     if schema is not None:
-        validation, schema_label = validate_columns(columns, schema)
+        validation = _api.validate(columns, schema)
+        schema_label = _schema_label(schema)
     return build(
         columns,
         validation=validation,
@@ -82,16 +81,12 @@ def reusable(columns: list[ColumnTuple]) -> list[ColumnTuple]:
     return result
 
 
-def validate_columns(columns: list[ColumnTuple], schema: Any) -> tuple[ValidationReport, str]:
-    """The validation report and how the page names the schema, as nolt.validate dispatches."""
-    from nolt import _path, schema_columns
-
+def _schema_label(schema: _api.SchemaArgument) -> str:
+    """How the page names the schema: a file by its name, anything else as given."""
     if isinstance(schema, (str, os.PathLike)):
-        path = _path(schema)
-        return _nolt_core.validate_dataset_file(columns, path), os.path.basename(path) or path
-    if isinstance(schema, Mapping):
-        return _nolt_core._validate_dataset_schema(columns, schema_columns(cast("SuggestedSchema", schema))), "the given schema"
-    return _nolt_core._validate_dataset_schema(columns, schema), "the given schema"
+        path = _api.path_text(schema)
+        return os.path.basename(path) or path
+    return "the given schema"
 
 
 def _by_name(items: Sequence[Any], key: str = "column") -> dict[str, list[Any]]:
@@ -102,7 +97,12 @@ def _by_name(items: Sequence[Any], key: str = "column") -> dict[str, list[Any]]:
     return grouped
 
 
-def build(
+def build(columns: list[ColumnTuple], **options: Any) -> str:
+    """The page for converted columns (every cell list readable twice): ``collect`` as HTML."""
+    return render(collect(columns, **options))
+
+
+def collect(
     columns: list[ColumnTuple],
     *,
     validation: ValidationReport | None = None,
@@ -112,8 +112,8 @@ def build(
     title: str = "dataset",
     progress: StepProgress | None = None,
     made_at: datetime | None = None,
-) -> str:
-    """The page for converted columns (every cell list readable twice) and a computed validation."""
+) -> Page:
+    """Everything the page shows: the core's results for the columns and the counts behind the charts."""
     steps = 1 + len(columns) + (3 if baseline_columns is not None else 0)
     done = 0
 
@@ -125,15 +125,15 @@ def build(
 
     if progress is not None:
         progress.total = max(steps, 1)
-    profile = _nolt_core.profile_dataset(columns)
+    profile = _api.profile(columns)
     step()
     comparison = drift = baseline_profile = None
     if baseline_columns is not None:
-        baseline_profile = _nolt_core.profile_dataset(baseline_columns)
+        baseline_profile = _api.profile(baseline_columns)
         step()
-        comparison = _nolt_core.compare_datasets(baseline_columns, columns)
+        comparison = _api.compare(baseline_columns, columns)
         step()
-        drift = _nolt_core.schema_drift_datasets(baseline_columns, columns)
+        drift = _api.drift(baseline_columns, columns)
         step()
 
     issues = _by_name(validation["issues"]) if validation is not None else {}
@@ -161,9 +161,9 @@ def build(
         views.append(view)
         step()
 
-    page = Page(
+    return Page(
         title=title,
-        version=_nolt_core.version(),
+        version=_api.core_version(),
         made_at=made_at or datetime.now(timezone.utc).replace(microsecond=0),
         profile=profile,
         columns=views,
@@ -174,7 +174,6 @@ def build(
         baseline_label=baseline_label,
         baseline_profile=baseline_profile,
     )
-    return render(page)
 
 
 def _chart(view: ColumnView, column: Any) -> None:

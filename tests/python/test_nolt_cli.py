@@ -11,7 +11,7 @@ import pytest
 
 import _nolt_core
 import nolt
-from nolt import _progress
+from nolt import _progress, cli
 from nolt.cli import parse_types, UsageError
 
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
@@ -125,6 +125,26 @@ def test_bad_input_gives_one_line_and_exit_status_2(arguments, message):
     assert len(completed.stderr.splitlines()) == 1 and "Traceback" not in completed.stderr
     if message is not None:
         assert completed.stderr == message + "\n"
+
+
+@pytest.mark.parametrize(
+    "module, name, fault",
+    [
+        ("_api", "profile", RuntimeError("broken")),  # while computing
+        ("_api", "profile", _nolt_core.InternalFault("broken")),  # the core's own fault class
+        ("_cli_output", "profile", TypeError("broken")),  # while writing: a TypeError here is no bad input
+    ],
+)
+def test_a_fault_in_nolt_shows_its_traceback_and_exit_status_3(module, name, fault, monkeypatch, capsys):
+    def broken(*arguments):
+        raise fault
+
+    monkeypatch.setattr(getattr(cli, module), name, broken)
+    assert cli.main(["profile", ORDERS, "--engine", "python"]) == 3
+    out, err = capsys.readouterr()
+    assert out == "" and err.startswith("Traceback (most recent call last):\n")
+    assert err.endswith(f"{type(fault).__name__}: broken\n"
+                        "nolt: internal error: this is a bug in nolt; please report it with the traceback above\n")
 
 
 @pytest.mark.skipif("pyarrow" not in ENGINES, reason="needs pyarrow")

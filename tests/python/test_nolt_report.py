@@ -23,7 +23,7 @@ import pytest
 
 import _nolt_core
 import nolt
-from nolt import _progress, _render
+from nolt import _progress, _text
 from nolt._report_charts import OtherCell, histogram, top_values
 from nolt.report import build
 
@@ -311,7 +311,7 @@ def check_card(card, profile, cells):
         assert {key: float(data[key]) for key in stats} == stats
         for key, (value, text) in card["stats"].items():
             if key in stats:
-                assert (float(value), text) == (stats[key], _render.number(stats[key]))
+                assert (float(value), text) == (stats[key], _text.number(stats[key]))
     if card["stats"]:
         assert card["stats"]["null_count"][1].startswith(f"{profile['null_count']} (")
     present = [cell for cell in cells if cell is not None]

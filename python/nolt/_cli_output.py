@@ -1,21 +1,11 @@
-"""Human-readable text of the core's results, for the command line."""
+"""The command line's text output: each result as a headline and a table."""
 
 from __future__ import annotations
 
 from collections.abc import Sequence
-from typing import TYPE_CHECKING
 
-if TYPE_CHECKING:
-    from _nolt_core import DatasetComparison, DatasetProfile, DriftReport, SuggestedSchema, ValidationReport
-
-
-def number(value: float | None) -> str:
-    """Integral values without a fraction, others with six significant digits."""
-    if value is None:
-        return ""
-    if value.is_integer() and abs(value) < 1e15:
-        return str(int(value))
-    return f"{value:.6g}"
+from nolt._text import number
+from nolt.types import DatasetComparison, DatasetProfile, DriftReport, SuggestedSchema, ValidationReport
 
 
 def table(header: Sequence[str], rows: Sequence[Sequence[str]], right: frozenset[int] = frozenset()) -> list[str]:

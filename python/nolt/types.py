@@ -1,0 +1,222 @@
+"""The shapes of nolt's arguments and results, for annotating code that uses them.
+
+Every result is a plain ``dict``; the names below are ``TypedDict``s that say which keys it
+has (in the order they come) and what each holds, so a type checker can follow them::
+
+    from nolt.types import DatasetProfile
+
+    def null_counts(profile: DatasetProfile) -> dict[str, int]:
+        return {column["name"]: column["null_count"] for column in profile["columns"]}
+
+The names exist at run time too (``TypedDict`` classes and type aliases), so they can be
+imported without ``TYPE_CHECKING``. The native module's type stubs use these same definitions.
+"""
+
+from collections.abc import Iterable, Sequence
+from typing import Literal, TypeAlias, TypedDict
+
+__all__ = [
+    "Cell",
+    "ColumnChange",
+    "ColumnComparison",
+    "ColumnProfile",
+    "ColumnTuple",
+    "ComparisonStatus",
+    "Dataset",
+    "DatasetComparison",
+    "DatasetProfile",
+    "DriftCode",
+    "DriftIssue",
+    "DriftReport",
+    "Inspection",
+    "IssueCode",
+    "LogicalTypeName",
+    "NumericRange",
+    "NumericStats",
+    "ObservedColumn",
+    "ObservedRange",
+    "ObservedSchema",
+    "PlainColumn",
+    "SchemaColumnTuple",
+    "Severity",
+    "SuggestedColumn",
+    "SuggestedConstraints",
+    "SuggestedSchema",
+    "TypedColumn",
+    "ValidationIssue",
+    "ValidationReport",
+]
+
+LogicalTypeName: TypeAlias = Literal["integer", "float", "boolean", "string", "datetime", "categorical", "unknown"]
+Cell: TypeAlias = None | bool | int | float | str
+
+# One column: (name, logical type, cells), or (name, logical type, cells, typed) where
+# typed=True converts each cell by the declared type (a NaN in a float column becomes null).
+PlainColumn: TypeAlias = tuple[str, str, Iterable[Cell]]
+TypedColumn: TypeAlias = tuple[str, str, Iterable[object], bool]
+ColumnTuple: TypeAlias = PlainColumn | TypedColumn
+Dataset: TypeAlias = Sequence[ColumnTuple]
+
+# (name, logical type, nullable, (min, max) or None, allowed values or None)
+SchemaColumnTuple: TypeAlias = tuple[str, str, bool, tuple[float | None, float | None] | None, Sequence[str | bool] | None]
+
+# -- profile ------------------------------------------------------------------------------
+
+
+class NumericStats(TypedDict):
+    min: float
+    max: float
+    mean: float
+    median: float
+    p25: float
+    p50: float
+    p75: float
+
+
+class ColumnProfile(TypedDict):
+    name: str
+    logical_type: LogicalTypeName
+    count: int
+    null_count: int
+    unique_count: int
+    numeric_stats: NumericStats | None
+
+
+class DatasetProfile(TypedDict):
+    row_count: int
+    columns: list[ColumnProfile]
+
+
+# -- observed schema ----------------------------------------------------------------------
+
+
+class ObservedRange(TypedDict):
+    min: float
+    max: float
+
+
+class ObservedColumn(TypedDict):
+    name: str
+    logical_type: LogicalTypeName
+    observed_nullable: bool
+    observed_unique_count: int
+    observed_range: ObservedRange | None
+    observed_values: list[bool | str] | None
+
+
+class ObservedSchema(TypedDict):
+    row_count: int
+    columns: list[ObservedColumn]
+
+
+# -- suggested schema ---------------------------------------------------------------------
+
+
+class NumericRange(TypedDict):
+    min: float | None
+    max: float | None
+
+
+class SuggestedConstraints(TypedDict):
+    numeric_range: NumericRange | None
+    allowed_values: list[str | bool] | None
+
+
+class SuggestedColumn(TypedDict):
+    name: str
+    logical_type: LogicalTypeName
+    nullable: bool
+    constraints: SuggestedConstraints
+
+
+class SuggestedSchema(TypedDict):
+    columns: list[SuggestedColumn]
+
+
+# -- inspection ---------------------------------------------------------------------------
+
+
+class Inspection(TypedDict):
+    profile: DatasetProfile
+    observed_schema: ObservedSchema
+    suggested_schema: SuggestedSchema
+
+
+# -- validation ---------------------------------------------------------------------------
+
+IssueCode: TypeAlias = Literal[
+    "missing_column",
+    "unexpected_column",
+    "type_mismatch",
+    "null_not_allowed",
+    "value_not_allowed",
+    "range_violation",
+]
+Severity: TypeAlias = Literal["warning", "error"]
+
+
+class ValidationIssue(TypedDict):
+    code: IssueCode
+    severity: Severity
+    column: str | None
+    expected: str | bool | None
+    observed: str | bool | None
+
+
+class ValidationReport(TypedDict):
+    is_valid: bool
+    error_count: int
+    warning_count: int
+    issues: list[ValidationIssue]
+
+
+# -- comparison ---------------------------------------------------------------------------
+
+ComparisonStatus: TypeAlias = Literal["added", "removed", "changed", "unchanged"]
+ColumnChange: TypeAlias = Literal[
+    "logical_type_changed",
+    "nullability_changed",
+    "unique_count_changed",
+    "range_changed",
+    "observed_values_changed",
+]
+
+
+class ColumnComparison(TypedDict):
+    name: str
+    status: ComparisonStatus
+    before: ObservedColumn | None
+    after: ObservedColumn | None
+    changes: list[ColumnChange]
+
+
+class DatasetComparison(TypedDict):
+    before_row_count: int
+    after_row_count: int
+    has_changes: bool
+    row_count_changed: bool
+    added_count: int
+    removed_count: int
+    changed_count: int
+    unchanged_count: int
+    column_count_before: int
+    column_count_after: int
+    columns: list[ColumnComparison]
+
+
+# -- schema drift -------------------------------------------------------------------------
+
+DriftCode: TypeAlias = Literal["column_added", "column_removed", "logical_type_changed", "nullability_changed"]
+
+
+class DriftIssue(TypedDict):
+    code: DriftCode
+    severity: Severity
+    column: str
+
+
+class DriftReport(TypedDict):
+    has_drift: bool
+    warning_count: int
+    error_count: int
+    issues: list[DriftIssue]
