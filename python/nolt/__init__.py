@@ -34,6 +34,7 @@ from nolt._adapters import (
     from_records,
     to_columns,
 )
+from nolt._version import __version__ as __version__
 
 if TYPE_CHECKING:
     from _nolt_core import (
@@ -70,11 +71,10 @@ __all__ = [
     "version",
 ]
 
-__version__ = _nolt_core.version()
 
 
 def version() -> str:
-    """The version of the native core, for example "0.4.1"."""
+    """The version of the native core's contract, for example "0.4.1" (``__version__`` is the package's)."""
     return _nolt_core.version()
 
 

@@ -27,6 +27,7 @@ from nolt import _datasets, _render
 from nolt._adapters import LOGICAL_TYPES
 from nolt._progress import Progress
 from nolt._readers import FORMATS, ReadError, read
+from nolt._version import __version__
 from nolt.report import build, reusable
 
 EXIT_OK, EXIT_INVALID, EXIT_BAD_INPUT = 0, 1, 2
@@ -58,7 +59,7 @@ def parse_types(entries: Sequence[str]) -> dict[str, str]:
 
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(prog="nolt", description="Profile, describe, validate and compare tabular data files.")
-    parser.add_argument("--version", action="version", version=f"nolt {_nolt_core.version()}")
+    parser.add_argument("--version", action="version", version=f"nolt {__version__}")
     common = _Parser(add_help=False)
     common.add_argument("--types", action="append", default=[], metavar="NAME=TYPE,...",
                         help=f"declare column types ({', '.join(LOGICAL_TYPES)}); may be repeated")

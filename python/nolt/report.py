@@ -20,6 +20,7 @@ import _nolt_core
 from nolt._adapters import Types
 from nolt._report_charts import TOP_VALUES, histogram, top_values
 from nolt._report_page import ColumnView, Page, render
+from nolt._version import __version__
 
 if TYPE_CHECKING:
     from _nolt_core import ColumnTuple, SchemaColumnTuple, SuggestedSchema, ValidationReport
@@ -163,7 +164,7 @@ def build(
 
     page = Page(
         title=title,
-        version=_nolt_core.version(),
+        version=__version__,
         made_at=made_at or datetime.now(timezone.utc).replace(microsecond=0),
         profile=profile,
         columns=views,
