@@ -72,7 +72,6 @@ __all__ = [
 ]
 
 
-
 def version() -> str:
     """The version of the native core's contract, for example "0.4.1" (``__version__`` is the package's)."""
     return _nolt_core.version()
