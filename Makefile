@@ -4,7 +4,7 @@ CMAKE := .venv/bin/cmake
 CTEST := .venv/bin/ctest
 JOBS ?= 2
 
-.PHONY: setup demo test test-cpp test-python sanitize bench clean
+.PHONY: setup demo test test-cpp test-python sanitize bench wheel wheel-smoke clean
 
 setup:
 	@bash scripts/setup.sh
@@ -34,6 +34,14 @@ bench: setup
 	@$(VENV_PY) -m pip install -q --disable-pip-version-check -r bench/requirements.txt
 	@$(VENV_PY) bench/build_floor.py build/bench
 	@PYTHONPATH=build/bench $(VENV_PY) bench/run_bench.py --write bench/RESULTS.md $(BENCH_ARGS)
+
+# The sdist and a self-contained manylinux wheel in dist/ (see scripts/wheel.sh);
+# wheel-smoke then installs that wheel into a fresh venv outside the tree and checks it.
+wheel: setup
+	@JOBS=$(JOBS) bash scripts/wheel.sh dist
+
+wheel-smoke: wheel
+	@JOBS=$(JOBS) $(VENV_PY) scripts/wheel_smoke.py dist
 
 clean:
 	rm -rf build

@@ -19,8 +19,6 @@ from __future__ import annotations
 import os
 from collections.abc import Sequence
 
-import _nolt_core
-
 from nolt import _api
 from nolt._adapters import (
     from_arrow,
@@ -33,6 +31,7 @@ from nolt._adapters import (
 )
 from nolt._api import schema_columns
 from nolt._columns import LOGICAL_TYPES, Types
+from nolt._version import __version__ as __version__
 from nolt.report import report
 from nolt.types import (
     DatasetComparison,
@@ -67,11 +66,9 @@ __all__ = [
     "version",
 ]
 
-__version__ = _nolt_core.version()
-
 
 def version() -> str:
-    """The version of the native core, for example "0.4.1"."""
+    """The version of the native core's contract, for example "0.4.1" (``__version__`` is the package's)."""
     return _api.core_version()
 
 

@@ -63,9 +63,9 @@ def read(path: str, types: dict[str, str], file_format: str | None = None, engin
         raise ReadError(f"no such file: {path}")
     use_arrow = engine == "pyarrow" or (engine == "auto" and have_pyarrow())
     if engine == "pyarrow" and not have_pyarrow():
-        raise ReadError("the pyarrow engine needs pyarrow: pip install 'nolt-core[pyarrow]'")
+        raise ReadError("the pyarrow engine needs pyarrow: pip install 'nolt[pyarrow]'")
     if file_format == "parquet" and not use_arrow:
-        raise ReadError("reading Parquet files needs pyarrow: pip install 'nolt-core[pyarrow]'")
+        raise ReadError("reading Parquet files needs pyarrow: pip install 'nolt[pyarrow]'")
     progress = Progress(os.path.basename(path), os.path.getsize(path))
     try:
         return _read(path, file_format, use_arrow, types, progress)

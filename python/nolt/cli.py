@@ -29,13 +29,12 @@ from contextlib import contextmanager
 from dataclasses import dataclass
 from typing import IO, Any, NoReturn
 
-import _nolt_core
-
 from nolt import _api, _cli_output
 from nolt._columns import LOGICAL_TYPES
 from nolt._progress import Progress
 from nolt._readers import FORMATS, ReadError, read
 from nolt._report_page import Page, render
+from nolt._version import __version__
 from nolt.report import collect, reusable
 from nolt.types import ColumnTuple, DatasetComparison, DatasetProfile, DriftReport, SuggestedSchema, ValidationReport
 
@@ -283,7 +282,7 @@ COMMANDS: tuple[Command[Any], ...] = (
 
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(prog="nolt", description="Profile, describe, validate and compare tabular data files.")
-    parser.add_argument("--version", action="version", version=f"nolt {_nolt_core.version()}")
+    parser.add_argument("--version", action="version", version=f"nolt {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     for command in COMMANDS:
         subparser = commands.add_parser(command.name, help=command.help)

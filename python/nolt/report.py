@@ -23,6 +23,7 @@ from nolt._columns import Types
 from nolt._report_charts import TOP_VALUES, histogram, top_values
 from nolt._report_page import ColumnView, Page, render
 from nolt.types import ColumnTuple, SchemaColumnTuple, SuggestedSchema, ValidationReport
+from nolt._version import __version__
 
 __all__ = ["report"]
 
@@ -163,7 +164,7 @@ def collect(
 
     return Page(
         title=title,
-        version=_api.core_version(),
+        version=__version__,
         made_at=made_at or datetime.now(timezone.utc).replace(microsecond=0),
         profile=profile,
         columns=views,

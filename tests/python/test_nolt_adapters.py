@@ -330,7 +330,3 @@ def test_importing_nolt_imports_no_data_frame_library():
     environment = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=environment, check=True)
     assert completed.stdout.strip() == "[]"
-
-
-def test_version():
-    assert nolt.version() == _nolt_core.version() == nolt.__version__

@@ -207,7 +207,7 @@ def test_parquet_needs_pyarrow_and_reads_like_csv(tmp_path):
     assert run_json("profile", str(path), "--types", "size=categorical") == expected
     completed = run("profile", str(path), "--engine", "python")
     assert (completed.returncode, completed.stderr) == (
-        2, "nolt: error: reading Parquet files needs pyarrow: pip install 'nolt-core[pyarrow]'\n"
+        2, "nolt: error: reading Parquet files needs pyarrow: pip install 'nolt[pyarrow]'\n"
     )
 
 

@@ -42,6 +42,18 @@ def test_the_package_has_no_import_cycle():
         pytest.fail("import cycle: " + " -> ".join(error.args[1]))
 
 
+def test_only_the_private_api_imports_the_native_core():
+    importers = set()
+    for path in PACKAGE.glob("*.py"):
+        for node in ast.walk(ast.parse(path.read_text(encoding="utf-8"))):
+            names = [alias.name for alias in node.names] if isinstance(node, ast.Import) else []
+            if isinstance(node, ast.ImportFrom) and not node.level:
+                names = [node.module or ""]
+            if "_nolt_core" in names:
+                importers.add(path.stem)
+    assert importers == {"_api"}
+
+
 def conforms(value, hint):
     """Whether a value has exactly the declared shape: keys in order, int is not bool or float."""
     if typing.is_typeddict(hint):

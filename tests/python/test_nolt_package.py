@@ -1,5 +1,6 @@
 """The package as users get it: the README's examples, strict typing, the demo and the wheel."""
 
+import importlib.metadata
 import importlib.util
 import json
 import os
@@ -73,6 +74,13 @@ def test_readme_console_examples_print_what_they_show(command, expected, workdir
     assert completed.stdout == expected
 
 
+def test_the_package_has_one_version_and_the_core_keeps_its_own():
+    completed = subprocess.run([sys.executable, "-m", "nolt", "--version"], capture_output=True, text=True, env=environment(), check=True)
+    assert completed.stdout == f"nolt {nolt.__version__}\n"
+    assert nolt.__version__ == importlib.metadata.version("nolt")
+    assert _nolt_core.version() == nolt.version() == "0.4.1"
+
+
 def test_mypy_strict_passes_on_the_package_and_the_examples(tmp_path):
     if importlib.util.find_spec("mypy") is None:
         pytest.skip("mypy is not installed")
@@ -106,7 +114,7 @@ def build_wheel(destination):
         capture_output=True, text=True, check=False, timeout=1800,
     )
     assert completed.returncode == 0, completed.stdout[-3000:] + completed.stderr[-3000:]
-    (wheel,) = destination.glob("nolt_core-*.whl")
+    (wheel,) = destination.glob("nolt-*.whl")
     return wheel
 
 
