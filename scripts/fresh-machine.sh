@@ -79,7 +79,8 @@ run() {
   local target="$1" begun=$SECONDS code
   say "make $target (its output is also in $tmp/make-$target.log)"
   set +e
-  (cd "$tmp/nolt" && exec env -i "${conditions[@]}" make "$target") 2>&1 | tee "$tmp/make-$target.log"
+  # tee ignores Ctrl-C so that the set-up's last line, naming where it stopped, still shows.
+  (cd "$tmp/nolt" && exec env -i "${conditions[@]}" make "$target") 2>&1 | (trap '' INT; exec tee "$tmp/make-$target.log")
   code="${PIPESTATUS[0]}"
   set -e
   results+=("$(printf 'make %-4s  exit status %d  wall time %s (%ds)' "$target" "$code" "$(since "$begun")" $((SECONDS - begun)))")

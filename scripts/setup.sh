@@ -150,7 +150,15 @@ build_cpython() {
   local begun=$SECONDS
   ensure_debs build-essential pkg-config libssl-dev zlib1g-dev libffi-dev libbz2-dev liblzma-dev \
     libsqlite3-dev libreadline-dev libncurses-dev uuid-dev xz-utils
+  step="preparing to build CPython 3.13 in $cache"
   mkdir -p "$cache"
+  # One build at a time per cache: another set-up building it now is waited for.
+  exec 9>"$cache/cpython-3.13.lock"
+  if ! flock -n 9; then
+    say "waiting for another set-up that is building CPython 3.13 into $cpython_prefix"
+    flock 9
+    if cached_build; then return 0; fi
+  fi
   scratch="$(mktemp -d "$cache/cpython-build.XXXXXX")"
   local uri
   uri="$(grep -h -E '^URIs:' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1 | awk '{print $2}' || true)"
@@ -175,15 +183,17 @@ build_cpython() {
   rm -rf "$cpython_prefix"
   step="configuring CPython $version"
   (cd "$srcdir" && quiet ./configure --prefix="$cpython_prefix" --with-ensurepip=install)
+  # The flags of a calling make (make -k, -i, -n, its jobserver) are not this build's.
   step="compiling CPython $version"
-  quiet make -C "$srcdir" -j"${NOLT_BUILD_JOBS:-$(nproc)}"
+  quiet env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -C "$srcdir" -j"${NOLT_BUILD_JOBS:-$(nproc)}"
   step="installing CPython $version into $cpython_prefix"
-  quiet make -C "$srcdir" install
+  quiet env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -C "$srcdir" install
   step="checking the CPython $version just built"
   python="$(probe_python "$cpython_prefix/bin/python3.13")"
   touch "$built_marker"
   rm -rf "$scratch"
   scratch=""
+  exec 9>&-
   say "built CPython $version in $(since "$begun")"
 }
 
