@@ -179,7 +179,7 @@ build_cpython() {
   tar -C "$scratch" -xf "$archive"
   srcdir="$(find "$scratch" -maxdepth 1 -type d -name 'Python-3.13*' | head -n 1)"
   version="${srcdir##*/Python-}"
-  say "building CPython $version from Debian's source package into $cpython_prefix (about 7 minutes on 2 cores)"
+  say "building CPython $version from Debian's source package into $cpython_prefix (4 to 8 minutes on 2 cores)"
   rm -rf "$cpython_prefix"
   step="configuring CPython $version"
   (cd "$srcdir" && quiet ./configure --prefix="$cpython_prefix" --with-ensurepip=install)
