@@ -1,4 +1,4 @@
-# The three entry points: `make setup`, `make demo`, `make test`.
+# Entry points: `make demo` and `make test`; `make setup` alone does the set-up `make test` does.
 VENV_PY := .venv/bin/python
 CMAKE := .venv/bin/cmake
 CTEST := .venv/bin/ctest
@@ -7,9 +7,11 @@ JOBS ?= 2
 .PHONY: setup demo test test-cpp test-python sanitize bench wheel wheel-smoke clean
 
 setup:
-	@bash scripts/setup.sh
+	@bash scripts/setup.sh test
 
-demo: setup
+# The demo's own set-up: no browser and no test-only packages.
+demo:
+	@bash scripts/setup.sh demo
 	@$(VENV_PY) examples/demo.py
 
 test: setup test-cpp test-python
