@@ -14,7 +14,10 @@ demo:
 	@bash scripts/setup.sh demo
 	@$(VENV_PY) examples/demo.py
 
-test: setup test-cpp test-python
+# The suites run after the set-up, also under `make -j`.
+test: setup
+	@$(MAKE) --no-print-directory test-cpp
+	@$(MAKE) --no-print-directory test-python
 
 test-cpp:
 	@$(CMAKE) -S . -B build/cpp-tests -G Ninja -DCMAKE_MAKE_PROGRAM=$(CURDIR)/.venv/bin/ninja \

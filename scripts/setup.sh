@@ -273,6 +273,9 @@ install_requirements
 
 step="building and installing _nolt_core into .venv"
 say "building and installing _nolt_core into .venv"
+# The package was once distributed as nolt-core: drop that record only (its files are the
+# package's own and are overwritten by the install below).
+rm -rf "$venv"/lib/python3.13/site-packages/nolt_core-*.dist-info
 quiet "$venv/bin/python" -m pip install --disable-pip-version-check --no-build-isolation --no-deps .
 step="importing _nolt_core"
 version="$("$venv/bin/python" -c 'import _nolt_core; print(_nolt_core.version())')"
