@@ -7,8 +7,8 @@
 #include <optional>
 #include <string_view>
 
+#include "data/values.h"
 #include "ingest/python.h"
-#include "ingest/values.h"
 
 namespace nolt::py {
 

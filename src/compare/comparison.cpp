@@ -5,7 +5,7 @@
 
 #include "absl/container/flat_hash_map.h"
 #include "absl/container/flat_hash_set.h"
-#include "profiling/hashing.h"
+#include "common/hashing.h"
 
 namespace nolt {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "data/values.h"
 #include "error/core_error.h"
-#include "ingest/values.h"
 #include "validation/engine.h"
 
 namespace nolt {

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "ingest/values.h"
+#include "data/values.h"
 #include "schema/suggested.h"
 
 namespace nolt {

@@ -1,5 +1,6 @@
-// The cell and column vocabulary shared by every part of the system. Plain C++:
-// the interpreter-facing conversion lives in convert.cpp beside this header.
+// The cell and column vocabulary shared by every part of the system: logical
+// types, cells, column values and converted columns. Plain C++; ingestion
+// fills these records from Python objects, every computing part reads them.
 #pragma once
 
 #include <array>
