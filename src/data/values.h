@@ -125,6 +125,14 @@ class ColumnValues {
   std::string arena_;
 };
 
+// Whether any cell is null; stops at the first.
+inline bool has_null(const ColumnValues& values) noexcept {
+  for (const Cell& cell : values) {
+    if (cell.is_null()) return true;
+  }
+  return false;
+}
+
 // One converted input column: the name as given, the cells in iteration order
 // and the declared logical type.
 struct ColumnInput {
