@@ -101,35 +101,17 @@ class [[nodiscard]] Result {
   Result(Status status) : state_(std::in_place_index<1>, error_of_failed(status)) {}  // NOLINT
 
   bool ok() const noexcept { return state_.index() == 0; }
-  T& value() & {
-    check_value();
-    return std::get<0>(state_);
-  }
-  const T& value() const& {
-    check_value();
-    return std::get<0>(state_);
-  }
-  T&& value() && {
-    check_value();
-    return std::get<0>(std::move(state_));
-  }
+  T& value() & { return (check_value(), std::get<0>(state_)); }
+  const T& value() const& { return (check_value(), std::get<0>(state_)); }
+  T&& value() && { return (check_value(), std::get<0>(std::move(state_))); }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
   T&& operator*() && { return std::move(*this).value(); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
-  CoreError& error() & {
-    check_error();
-    return std::get<1>(state_);
-  }
-  const CoreError& error() const& {
-    check_error();
-    return std::get<1>(state_);
-  }
-  CoreError take_error() {
-    check_error();
-    return std::get<1>(std::move(state_));
-  }
+  CoreError& error() & { return (check_error(), std::get<1>(state_)); }
+  const CoreError& error() const& { return (check_error(), std::get<1>(state_)); }
+  CoreError take_error() { return (check_error(), std::get<1>(std::move(state_))); }
 
  private:
   static CoreError error_of_failed(Status& status) {
