@@ -9,6 +9,12 @@ Result<PyRef> checked(PyObject* object) {
   return PyRef::steal(object);
 }
 
+// The dict takes its own reference to `value`.
+Status set_item(PyObject* dict, const char* key, PyObject* value) {
+  if (PyDict_SetItemString(dict, key, value) < 0) return fetch_error();
+  return {};
+}
+
 }  // namespace
 
 Result<PyRef> new_dict() { return checked(PyDict_New()); }
@@ -31,14 +37,11 @@ Result<PyRef> make_count(std::uint64_t count) { return checked(PyLong_FromUnsign
 
 Result<PyRef> make_double(double value) { return checked(PyFloat_FromDouble(value)); }
 
-Status put_object(PyObject* dict, const char* key, PyRef value) {
-  if (PyDict_SetItemString(dict, key, value.get()) < 0) return fetch_error();
-  return {};
-}
+Status put_object(PyObject* dict, const char* key, PyRef value) { return set_item(dict, key, value.get()); }
 
-Status put_object(PyObject* dict, const char* key, Result<PyRef> built) {
+Status put_object(PyObject* dict, const char* key, Result<PyRef>&& built) {
   if (!built.ok()) return built.take_error();
-  return put_object(dict, key, std::move(built).value());
+  return set_item(dict, key, built.value().get());
 }
 
 Status put_text(PyObject* dict, const char* key, std::string_view text) {
@@ -53,9 +56,9 @@ Status put_double(PyObject* dict, const char* key, double value) {
   return put_object(dict, key, make_double(value));
 }
 
-Status put_bool(PyObject* dict, const char* key, bool value) { return put_object(dict, key, make_bool(value)); }
+Status put_bool(PyObject* dict, const char* key, bool value) { return set_item(dict, key, value ? Py_True : Py_False); }
 
-Status put_none(PyObject* dict, const char* key) { return put_object(dict, key, PyRef::borrow(Py_None)); }
+Status put_none(PyObject* dict, const char* key) { return set_item(dict, key, Py_None); }
 
 Status put_logical_type(PyObject* dict, const char* key, LogicalType type) {
   return put_text(dict, key, logical_type_name(type));

@@ -27,7 +27,7 @@ Result<PyRef> make_double(double value);
 
 Status put_object(PyObject* dict, const char* key, PyRef value);
 // The object a builder made, or the builder's error.
-Status put_object(PyObject* dict, const char* key, Result<PyRef> built);
+Status put_object(PyObject* dict, const char* key, Result<PyRef>&& built);
 Status put_text(PyObject* dict, const char* key, std::string_view text);
 Status put_count(PyObject* dict, const char* key, std::uint64_t count);
 Status put_double(PyObject* dict, const char* key, double value);
