@@ -21,7 +21,7 @@ test: setup
 
 test-cpp:
 	@$(CMAKE) -S . -B build/cpp-tests -G Ninja -DCMAKE_MAKE_PROGRAM=$(CURDIR)/.venv/bin/ninja \
-		-DCMAKE_BUILD_TYPE=Release -DNOLT_BUILD_TESTS=ON -DNOLT_BUILD_MODULE=OFF >/dev/null
+		-DCMAKE_BUILD_TYPE=Release -DNOLT_BUILD_TESTS=ON -DNOLT_BUILD_MODULE=OFF -DNOLT_DEBUG_CHECKS=ON >/dev/null
 	@$(CMAKE) --build build/cpp-tests -j $(JOBS)
 	@$(CTEST) --test-dir build/cpp-tests --output-on-failure -j $(JOBS)
 

@@ -27,7 +27,4 @@ PyObject* validate_dataset_schema(PyObject*, PyObject* const* args, Py_ssize_t n
 PyObject* compare_datasets(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* schema_drift_datasets(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
-// Raised by a function whose body is not built yet, after its arguments are taken.
-CoreError not_implemented(std::string_view function);
-
 }  // namespace nolt::py

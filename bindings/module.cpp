@@ -79,13 +79,6 @@ PyObject* create_module() {
 
 }  // namespace
 
-CoreError not_implemented(std::string_view function) {
-  std::string message(function);
-  message += "() is not implemented yet";
-  PyErr_SetString(PyExc_NotImplementedError, message.c_str());
-  return fetch_error();
-}
-
 }  // namespace nolt::py
 
 PyMODINIT_FUNC PyInit__nolt_core(void) {

@@ -1,5 +1,6 @@
 #include "schema_dicts.h"
 
+#include "profile_dicts.h"
 #include "results.h"
 
 namespace nolt::py {
@@ -13,114 +14,65 @@ Result<PyRef> range_to_dict(const ObservedRange& range) {
   return dict;
 }
 
-Result<PyRef> observed_values_to_list(const std::vector<ObservedValue>& values) {
-  NOLT_ASSIGN_OR_RETURN(PyRef list, new_list());
-  for (const ObservedValue& value : values) {
-    if (const bool* flag = std::get_if<bool>(&value)) {
-      NOLT_ASSIGN_OR_RETURN(PyRef item, make_bool(*flag));
-      NOLT_TRY(append(list.get(), std::move(item)));
-    } else {
-      NOLT_ASSIGN_OR_RETURN(PyRef item, make_text(std::get<std::string>(value)));
-      NOLT_TRY(append(list.get(), std::move(item)));
-    }
-  }
-  return list;
-}
-
-Result<PyRef> suggested_values_to_list(const std::vector<SuggestedValue>& values) {
-  NOLT_ASSIGN_OR_RETURN(PyRef list, new_list());
-  for (const SuggestedValue& value : values) {
-    if (const std::string* text = std::get_if<std::string>(&value)) {
-      NOLT_ASSIGN_OR_RETURN(PyRef item, make_text(*text));
-      NOLT_TRY(append(list.get(), std::move(item)));
-    } else {
-      NOLT_ASSIGN_OR_RETURN(PyRef item, make_bool(std::get<bool>(value)));
-      NOLT_TRY(append(list.get(), std::move(item)));
-    }
-  }
-  return list;
-}
-
 Result<PyRef> numeric_range_to_dict(const SuggestedNumericRange& range) {
   NOLT_ASSIGN_OR_RETURN(PyRef dict, new_dict());
-  NOLT_TRY(put_optional_double(dict.get(), "min", range.min));
-  NOLT_TRY(put_optional_double(dict.get(), "max", range.max));
+  NOLT_TRY(put_optional(dict.get(), "min", range.min, make_double));
+  NOLT_TRY(put_optional(dict.get(), "max", range.max, make_double));
   return dict;
+}
+
+// Observed and allowed values: each a str or a bool, in their stored order.
+template <class Value>
+Result<PyRef> values_to_list(const std::vector<Value>& values) {
+  return list_of(values, make_variant);
 }
 
 Result<PyRef> constraints_to_dict(const SuggestedConstraints& constraints) {
   NOLT_ASSIGN_OR_RETURN(PyRef dict, new_dict());
-  PyObject* target = dict.get();
-  if (constraints.numeric_range) {
-    NOLT_ASSIGN_OR_RETURN(PyRef range, numeric_range_to_dict(*constraints.numeric_range));
-    NOLT_TRY(put_object(target, "numeric_range", std::move(range)));
-  } else {
-    NOLT_TRY(put_none(target, "numeric_range"));
-  }
-  if (constraints.allowed_values) {
-    NOLT_ASSIGN_OR_RETURN(PyRef allowed, suggested_values_to_list(*constraints.allowed_values));
-    NOLT_TRY(put_object(target, "allowed_values", std::move(allowed)));
-  } else {
-    NOLT_TRY(put_none(target, "allowed_values"));
-  }
+  NOLT_TRY(put_optional(dict.get(), "numeric_range", constraints.numeric_range, numeric_range_to_dict));
+  NOLT_TRY(put_optional(dict.get(), "allowed_values", constraints.allowed_values, values_to_list<SuggestedValue>));
   return dict;
 }
 
 Result<PyRef> suggested_column_to_dict(const SuggestedColumnSchema& column) {
-  NOLT_ASSIGN_OR_RETURN(PyRef dict, new_dict());
+  NOLT_ASSIGN_OR_RETURN(PyRef dict, new_column_dict(column.name, column.logical_type));
   PyObject* target = dict.get();
-  NOLT_TRY(put_text(target, "name", column.name));
-  NOLT_TRY(put_logical_type(target, "logical_type", column.logical_type));
   NOLT_TRY(put_bool(target, "nullable", column.nullable));
-  NOLT_ASSIGN_OR_RETURN(PyRef constraints, constraints_to_dict(column.constraints));
-  NOLT_TRY(put_object(target, "constraints", std::move(constraints)));
+  NOLT_TRY(put_object(target, "constraints", constraints_to_dict(column.constraints)));
   return dict;
 }
 
 }  // namespace
 
 Result<PyRef> observed_column_to_dict(const ObservedColumnSchema& column) {
-  NOLT_ASSIGN_OR_RETURN(PyRef dict, new_dict());
+  NOLT_ASSIGN_OR_RETURN(PyRef dict, new_column_dict(column.name, column.logical_type));
   PyObject* target = dict.get();
-  NOLT_TRY(put_text(target, "name", column.name));
-  NOLT_TRY(put_logical_type(target, "logical_type", column.logical_type));
   NOLT_TRY(put_bool(target, "observed_nullable", column.observed_nullable));
   NOLT_TRY(put_count(target, "observed_unique_count", column.observed_unique_count));
-  if (column.observed_range) {
-    NOLT_ASSIGN_OR_RETURN(PyRef range, range_to_dict(*column.observed_range));
-    NOLT_TRY(put_object(target, "observed_range", std::move(range)));
-  } else {
-    NOLT_TRY(put_none(target, "observed_range"));
-  }
-  if (column.observed_values) {
-    NOLT_ASSIGN_OR_RETURN(PyRef values, observed_values_to_list(*column.observed_values));
-    NOLT_TRY(put_object(target, "observed_values", std::move(values)));
-  } else {
-    NOLT_TRY(put_none(target, "observed_values"));
-  }
+  NOLT_TRY(put_optional(target, "observed_range", column.observed_range, range_to_dict));
+  NOLT_TRY(put_optional(target, "observed_values", column.observed_values, values_to_list<ObservedValue>));
   return dict;
 }
 
 Result<PyRef> observed_schema_to_dict(const ObservedDatasetSchema& schema) {
   NOLT_ASSIGN_OR_RETURN(PyRef dict, new_dict());
   NOLT_TRY(put_count(dict.get(), "row_count", schema.row_count));
-  NOLT_ASSIGN_OR_RETURN(PyRef columns, new_list());
-  for (const ObservedColumnSchema& column : schema.columns) {
-    NOLT_ASSIGN_OR_RETURN(PyRef column_dict, observed_column_to_dict(column));
-    NOLT_TRY(append(columns.get(), std::move(column_dict)));
-  }
-  NOLT_TRY(put_object(dict.get(), "columns", std::move(columns)));
+  NOLT_TRY(put_object(dict.get(), "columns", list_of(schema.columns, observed_column_to_dict)));
   return dict;
 }
 
 Result<PyRef> suggested_schema_to_dict(const SuggestedDatasetSchema& schema) {
   NOLT_ASSIGN_OR_RETURN(PyRef dict, new_dict());
-  NOLT_ASSIGN_OR_RETURN(PyRef columns, new_list());
-  for (const SuggestedColumnSchema& column : schema.columns) {
-    NOLT_ASSIGN_OR_RETURN(PyRef column_dict, suggested_column_to_dict(column));
-    NOLT_TRY(append(columns.get(), std::move(column_dict)));
-  }
-  NOLT_TRY(put_object(dict.get(), "columns", std::move(columns)));
+  NOLT_TRY(put_object(dict.get(), "columns", list_of(schema.columns, suggested_column_to_dict)));
+  return dict;
+}
+
+Result<PyRef> inspection_to_dict(const DatasetProfile& profile, const ObservedDatasetSchema& observed,
+                                 const SuggestedDatasetSchema& suggested) {
+  NOLT_ASSIGN_OR_RETURN(PyRef dict, new_dict());
+  NOLT_TRY(put_object(dict.get(), "profile", profile_to_dict(profile)));
+  NOLT_TRY(put_object(dict.get(), "observed_schema", observed_schema_to_dict(observed)));
+  NOLT_TRY(put_object(dict.get(), "suggested_schema", suggested_schema_to_dict(suggested)));
   return dict;
 }
 

@@ -1,8 +1,6 @@
 #include "entry_points.h"
 
 #include "ingest/convert.h"
-#include "profile_dicts.h"
-#include "results.h"
 #include "schema_dicts.h"
 
 namespace nolt::py {
@@ -40,15 +38,7 @@ PyObject* inspect_dataset(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     const SuggestedDatasetSchema suggested = derive_suggested_schema(observed.columns);
     // The cells are no longer needed; free them before the result objects are built.
     std::vector<ColumnInput>().swap(columns);
-
-    NOLT_ASSIGN_OR_RETURN(PyRef result, new_dict());
-    NOLT_ASSIGN_OR_RETURN(PyRef profile_dict, profile_to_dict(profile));
-    NOLT_TRY(put_object(result.get(), "profile", std::move(profile_dict)));
-    NOLT_ASSIGN_OR_RETURN(PyRef observed_dict, observed_schema_to_dict(observed));
-    NOLT_TRY(put_object(result.get(), "observed_schema", std::move(observed_dict)));
-    NOLT_ASSIGN_OR_RETURN(PyRef suggested_dict, suggested_schema_to_dict(suggested));
-    NOLT_TRY(put_object(result.get(), "suggested_schema", std::move(suggested_dict)));
-    return result;
+    return inspection_to_dict(profile, observed, suggested);
   });
 }
 

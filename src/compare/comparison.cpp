@@ -1,11 +1,6 @@
 #include "compare/comparison.h"
 
-#include <string_view>
-#include <utility>
-
-#include "absl/container/flat_hash_map.h"
-#include "absl/container/flat_hash_set.h"
-#include "profiling/hashing.h"
+#include "common/name_join.h"
 
 namespace nolt {
 
@@ -47,46 +42,32 @@ std::vector<ColumnChangeKind> detect_changes(const ObservedColumnSchema& before,
 }  // namespace
 
 DatasetComparison compare_observed_schemas(const ObservedDatasetSchema& before, const ObservedDatasetSchema& after) {
-  // Keys borrow the names held by the two schemas, which outlive the tables.
-  absl::flat_hash_map<std::string_view, const ObservedColumnSchema*, TextHash, TextEq> after_by_name;
-  after_by_name.reserve(after.columns.size());
-  for (const ObservedColumnSchema& column : after.columns) {
-    // A repeated name: the last after column with it is the one matched.
-    after_by_name.insert_or_assign(std::string_view(column.name), &column);
-  }
-  absl::flat_hash_set<std::string_view, TextHash, TextEq> before_names;
-  before_names.reserve(before.columns.size());
-  for (const ObservedColumnSchema& column : before.columns) before_names.insert(std::string_view(column.name));
-
   DatasetComparison comparison;
   comparison.before_row_count = before.row_count;
   comparison.after_row_count = after.row_count;
   comparison.columns.reserve(before.columns.size() + after.columns.size());
-
-  for (const ObservedColumnSchema& column : before.columns) {
-    ColumnComparison entry;
-    entry.name = column.name;
-    entry.before = column;
-    const auto match = after_by_name.find(std::string_view(column.name));
-    if (match == after_by_name.end()) {
-      entry.status = ComparisonStatus::Removed;
-    } else {
-      entry.after = *match->second;
-      entry.changes = detect_changes(column, *match->second);
-      entry.status = entry.changes.empty() ? ComparisonStatus::Unchanged : ComparisonStatus::Changed;
-    }
-    comparison.columns.push_back(std::move(entry));
-  }
   // Every after column whose name the before side lacks is added, repeats
-  // included; matched names yield nothing here.
-  for (const ObservedColumnSchema& column : after.columns) {
-    if (before_names.contains(std::string_view(column.name))) continue;
-    ColumnComparison entry;
-    entry.name = column.name;
-    entry.after = column;
-    entry.status = ComparisonStatus::Added;
-    comparison.columns.push_back(std::move(entry));
-  }
+  // included; matched names yield nothing there.
+  join_by_name(
+      before.columns, after.columns,
+      [&](const ObservedColumnSchema& column, const ObservedColumnSchema* match) {
+        ColumnComparison& entry = comparison.columns.emplace_back();
+        entry.name = column.name;
+        entry.before = column;
+        if (match == nullptr) {
+          entry.status = ComparisonStatus::Removed;
+          return;
+        }
+        entry.after = *match;
+        entry.changes = detect_changes(column, *match);
+        entry.status = entry.changes.empty() ? ComparisonStatus::Unchanged : ComparisonStatus::Changed;
+      },
+      [&](const ObservedColumnSchema& column) {
+        ColumnComparison& entry = comparison.columns.emplace_back();
+        entry.name = column.name;
+        entry.after = column;
+        entry.status = ComparisonStatus::Added;
+      });
   return comparison;
 }
 

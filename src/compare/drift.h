@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "data/severity.h"
+#include "data/values.h"
 #include "error/core_error.h"
-#include "ingest/values.h"
-#include "validation/engine.h"
 
 namespace nolt {
 

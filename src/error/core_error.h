@@ -12,6 +12,8 @@
 #include <utility>
 #include <variant>
 
+#include "error/debug_check.h"
+
 namespace nolt {
 
 enum class CoreErrorKind : std::uint8_t { TypeError, ValueError, OSError, Propagated };
@@ -76,8 +78,14 @@ class [[nodiscard]] Status {
   static Status ok_status() { return Status(); }
 
   bool ok() const noexcept { return !error_.has_value(); }
-  CoreError& error() & { return *error_; }
-  CoreError take_error() { return std::move(*error_); }
+  CoreError& error() & {
+    NOLT_DEBUG_CHECK(!ok(), "the error of an OK Status");
+    return *error_;
+  }
+  CoreError take_error() {
+    NOLT_DEBUG_CHECK(!ok(), "the error of an OK Status");
+    return std::move(*error_);
+  }
 
  private:
   std::optional<CoreError> error_;
@@ -89,22 +97,30 @@ class [[nodiscard]] Result {
  public:
   Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT
   Result(CoreError error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
-  Result(Status status) : state_(std::in_place_index<1>, status.take_error()) {}  // NOLINT: from a failed Status only
+  // From a failed Status only: an OK one has no error to carry.
+  Result(Status status) : state_(std::in_place_index<1>, error_of_failed(status)) {}  // NOLINT
 
   bool ok() const noexcept { return state_.index() == 0; }
-  T& value() & { return std::get<0>(state_); }
-  const T& value() const& { return std::get<0>(state_); }
-  T&& value() && { return std::get<0>(std::move(state_)); }
+  T& value() & { return (check_value(), std::get<0>(state_)); }
+  const T& value() const& { return (check_value(), std::get<0>(state_)); }
+  T&& value() && { return (check_value(), std::get<0>(std::move(state_))); }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
   T&& operator*() && { return std::move(*this).value(); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
-  CoreError& error() & { return std::get<1>(state_); }
-  const CoreError& error() const& { return std::get<1>(state_); }
-  CoreError take_error() { return std::get<1>(std::move(state_)); }
+  CoreError& error() & { return (check_error(), std::get<1>(state_)); }
+  const CoreError& error() const& { return (check_error(), std::get<1>(state_)); }
+  CoreError take_error() { return (check_error(), std::get<1>(std::move(state_))); }
 
  private:
+  static CoreError error_of_failed(Status& status) {
+    NOLT_DEBUG_CHECK(!status.ok(), "a Result made from an OK Status");
+    return status.take_error();
+  }
+  void check_value() const noexcept { NOLT_DEBUG_CHECK(ok(), "the value of a failed Result"); }
+  void check_error() const noexcept { NOLT_DEBUG_CHECK(!ok(), "the error of an OK Result"); }
+
   std::variant<T, CoreError> state_;
 };
 
@@ -156,7 +172,7 @@ CoreError take_error(Result<T>& result) {
 // Evaluates REXPR (a Result); if it is an error, returns it, else moves its
 // value into LHS (which may be a declaration such as `auto x`).
 #define NOLT_ASSIGN_OR_RETURN(lhs, rexpr) \
-  NOLT_ASSIGN_OR_RETURN_IMPL(NOLT_CONCAT(nolt_result_, __LINE__), lhs, rexpr)
+  NOLT_ASSIGN_OR_RETURN_IMPL(NOLT_CONCAT(nolt_result_, __COUNTER__), lhs, rexpr)
 #define NOLT_ASSIGN_OR_RETURN_IMPL(tmp, lhs, rexpr) \
   auto tmp = (rexpr);                               \
   if (!tmp.ok()) {                                  \

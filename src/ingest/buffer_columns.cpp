@@ -9,7 +9,7 @@
 #include <optional>
 #include <type_traits>
 
-#include "ingest/page_advice.h"
+#include "memory/page_advice.h"
 
 // Iterating a buffer exporter yields one Python object per element and the
 // column converts each of them. Here the elements are read from memory

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "data/values.h"
 #include "ingest/python.h"
-#include "ingest/values.h"
 
 namespace nolt::py {
 

@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "ingest/buffer_columns.h"
-#include "ingest/page_advice.h"
+#include "memory/page_advice.h"
 
 
 namespace nolt::py {

@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "data/values.h"
 #include "ingest/python.h"
-#include "ingest/values.h"
 
 namespace nolt::py {
 

@@ -22,6 +22,7 @@
 #include <variant>
 #include <vector>
 
+#include "common/utf8.h"
 #include "persistence/document.h"
 #include "persistence/json_text.h"
 
@@ -93,41 +94,6 @@ void append_utf8(std::string& out, std::uint32_t code_point) {
     out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
     out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
   }
-}
-
-// Whether a run of raw string bytes (no quote, backslash or control byte) is
-// well-formed UTF-8. A valid sequence never contains those bytes, so runs
-// between escapes can be checked on their own.
-bool valid_utf8_run(std::string_view run) {
-  std::size_t pos = 0;
-  while (pos < run.size()) {
-    const auto lead = static_cast<unsigned char>(run[pos]);
-    if (lead < 0x80) {
-      ++pos;
-      continue;
-    }
-    std::size_t length = 0;
-    std::uint32_t code_point = 0;
-    std::uint32_t minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2, code_point = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3, code_point = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4, code_point = lead & 0x07, minimum = 0x10000;
-    } else {
-      return false;
-    }
-    if (pos + length > run.size()) return false;
-    for (std::size_t idx = 1; idx < length; ++idx) {
-      const auto next = static_cast<unsigned char>(run[pos + idx]);
-      if ((next & 0xC0) != 0x80) return false;
-      code_point = (code_point << 6) | (next & 0x3F);
-    }
-    if (code_point < minimum || code_point > 0x10FFFF || (code_point >= 0xD800 && code_point <= 0xDFFF)) return false;
-    pos += length;
-  }
-  return true;
 }
 
 // A record's fields in their written order.
@@ -240,8 +206,10 @@ class DocumentReader {
         if (byte == '"' || byte == '\\' || byte < 0x20) break;
         ++pos_;
       }
+      // A valid sequence never contains a quote, backslash or control byte,
+      // so the runs between escapes can be checked on their own.
       const std::string_view run = text_.substr(run_start, pos_ - run_start);
-      if (valid_utf8 && !valid_utf8_run(run)) valid_utf8 = false;
+      if (valid_utf8 && !is_valid_utf8(run)) valid_utf8 = false;
       if (out != nullptr) out->append(run);
       if (pos_ >= text_.size()) return fail_here("EOF while parsing a string");
       const char byte = text_[pos_++];

@@ -9,8 +9,8 @@
 
 #include <absl/container/flat_hash_set.h>
 
-#include "ingest/page_advice.h"
-#include "profiling/hashing.h"
+#include "common/hashing.h"
+#include "memory/page_advice.h"
 
 namespace nolt {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "data/values.h"
 #include "error/core_error.h"
-#include "ingest/values.h"
 #include "profiling/statistics.h"
 
 namespace nolt {

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <variant>
 
+#include "data/values.h"
 #include "error/core_error.h"
-#include "ingest/page_advice.h"
-#include "ingest/values.h"
+#include "memory/page_advice.h"
 
 namespace nolt {
 

@@ -3,24 +3,11 @@
 #include <string_view>
 #include <utility>
 
-#include <absl/container/flat_hash_set.h>
-
-#define XXH_INLINE_ALL
-#include <xxhash.h>
+#include "common/hashing.h"
 
 namespace nolt {
 
 namespace {
-
-// Texts are keyed by views into the column's arena, so nothing is copied
-// until a distinct text is appended to the owned list.
-struct ArenaTextHash {
-  std::size_t operator()(std::string_view text) const noexcept { return XXH3_64bits(text.data(), text.size()); }
-};
-
-struct ArenaTextEq {
-  bool operator()(std::string_view lhs, std::string_view rhs) const noexcept { return lhs == rhs; }
-};
 
 std::vector<ObservedValue> collect_booleans(const ColumnValues& values) {
   std::vector<ObservedValue> observed;
@@ -42,7 +29,9 @@ std::vector<ObservedValue> collect_texts(const ColumnValues& values, std::uint64
   std::vector<ObservedValue> observed;
   // The limit check above keeps unique_count small, so this never over-reserves.
   observed.reserve(static_cast<std::size_t>(unique_count));
-  absl::flat_hash_set<std::string_view, ArenaTextHash, ArenaTextEq> seen;
+  // Texts are keyed by views into the column's arena, so nothing is copied
+  // until a distinct text is appended to the owned list.
+  TextViewSet seen;
   seen.reserve(static_cast<std::size_t>(unique_count));
   for (const Cell& cell : values) {
     if (cell.kind() != ValueKind::String) continue;

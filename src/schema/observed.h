@@ -7,8 +7,8 @@
 #include <variant>
 #include <vector>
 
+#include "data/values.h"
 #include "error/core_error.h"
-#include "ingest/values.h"
 #include "profiling/profile.h"
 
 namespace nolt {

@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "ingest/values.h"
+#include "data/values.h"
 #include "schema/observed.h"
 
 namespace nolt {

@@ -1,28 +1,10 @@
 #include "validation/engine.h"
 
-#include <absl/container/flat_hash_map.h>
-#include <absl/container/flat_hash_set.h>
-
-#include <cstddef>
-#include <functional>
-
-#define XXH_INLINE_ALL
-#include <xxhash.h>
+#include "common/name_join.h"
 
 namespace nolt {
 
 namespace {
-
-// Text keys are borrowed views (schema strings, column arenas); absl's own
-// string hashing does not apply to std::string_view in this build.
-struct TextHash {
-  std::size_t operator()(std::string_view text) const noexcept {
-    return static_cast<std::size_t>(XXH3_64bits(text.data(), text.size()));
-  }
-};
-
-using TextSet = absl::flat_hash_set<std::string_view, TextHash, std::equal_to<std::string_view>>;
-using ColumnMap = absl::flat_hash_map<std::string_view, const ColumnInput*, TextHash, std::equal_to<std::string_view>>;
 
 ValidationIssue make_issue(IssueCode code, std::string_view column, std::optional<IssueValue> expected = std::nullopt,
                            std::optional<IssueValue> observed = std::nullopt) {
@@ -50,17 +32,10 @@ class AllowedSet {
   bool contains_boolean(bool value) const noexcept { return value ? allows_true_ : allows_false_; }
 
  private:
-  TextSet texts_;
+  TextViewSet texts_;
   bool allows_true_ = false;
   bool allows_false_ = false;
 };
-
-bool has_null(const ColumnValues& values) noexcept {
-  for (const Cell& cell : values) {
-    if (cell.is_null()) return true;
-  }
-  return false;
-}
 
 // Emits one value_not_allowed per distinct disallowed string or boolean cell,
 // in the order the values are first met. Texts stay borrowed from the column's
@@ -76,7 +51,7 @@ void check_allowed_values(const SuggestedColumnSchema& schema_column, const Colu
     bool boolean;
   };
   std::vector<Disallowed> first_met;
-  TextSet seen_texts;
+  TextViewSet seen_texts;
   bool seen_true = false;
   bool seen_false = false;
   for (const Cell& cell : values) {
@@ -123,17 +98,19 @@ bool violates_range(const SuggestedNumericRange& range, const ColumnValues& valu
   return false;
 }
 
-void check_schema_column(const SuggestedColumnSchema& schema_column, const ColumnMap& columns_by_name,
+void check_schema_column(const SuggestedColumnSchema& schema_column, const ColumnInput* found,
                          std::vector<ValidationIssue>& issues) {
-  const auto found = columns_by_name.find(std::string_view(schema_column.name));
-  if (found == columns_by_name.end()) {
+  if (found == nullptr) {
     issues.push_back(make_issue(IssueCode::MissingColumn, schema_column.name));
     return;
   }
-  const ColumnInput& column = *found->second;
+  const ColumnInput& column = *found;
   if (column.logical_type != schema_column.logical_type) {
-    issues.push_back(make_issue(IssueCode::TypeMismatch, schema_column.name, IssueValue(schema_column.logical_type),
-                                IssueValue(column.logical_type)));
+    // Filled in place: moving a freshly made logical-type alternative trips a
+    // false -Wmaybe-uninitialized in sanitizer builds.
+    ValidationIssue& issue = issues.emplace_back(make_issue(IssueCode::TypeMismatch, schema_column.name));
+    issue.expected.emplace(std::in_place_type<LogicalType>, schema_column.logical_type);
+    issue.observed.emplace(std::in_place_type<LogicalType>, column.logical_type);
     return;
   }
   if (!schema_column.nullable && has_null(column.values)) {
@@ -151,22 +128,13 @@ void check_schema_column(const SuggestedColumnSchema& schema_column, const Colum
 std::vector<ValidationIssue> validate_against_schema(const std::vector<ColumnInput>& columns,
                                                      const std::vector<SuggestedColumnSchema>& schema_columns) {
   // Later columns replace earlier ones of the same name: the last one is checked.
-  ColumnMap columns_by_name;
-  columns_by_name.reserve(columns.size());
-  for (const ColumnInput& column : columns) columns_by_name.insert_or_assign(std::string_view(column.name), &column);
-  TextSet schema_names;
-  schema_names.reserve(schema_columns.size());
-  for (const SuggestedColumnSchema& schema_column : schema_columns) schema_names.insert(schema_column.name);
-
   std::vector<ValidationIssue> issues;
-  for (const SuggestedColumnSchema& schema_column : schema_columns) {
-    check_schema_column(schema_column, columns_by_name, issues);
-  }
-  for (const ColumnInput& column : columns) {
-    if (!schema_names.contains(std::string_view(column.name))) {
-      issues.push_back(make_issue(IssueCode::UnexpectedColumn, column.name));
-    }
-  }
+  join_by_name(
+      schema_columns, columns,
+      [&](const SuggestedColumnSchema& schema_column, const ColumnInput* column) {
+        check_schema_column(schema_column, column, issues);
+      },
+      [&](const ColumnInput& column) { issues.push_back(make_issue(IssueCode::UnexpectedColumn, column.name)); });
   return issues;
 }
 

@@ -8,16 +8,11 @@
 #include <variant>
 #include <vector>
 
-#include "ingest/values.h"
+#include "data/severity.h"
+#include "data/values.h"
 #include "schema/suggested.h"
 
 namespace nolt {
-
-enum class Severity : std::uint8_t { Warning, Error };
-
-constexpr std::string_view severity_name(Severity severity) {
-  return severity == Severity::Warning ? "warning" : "error";
-}
 
 enum class IssueCode : std::uint8_t {
   MissingColumn,

@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "profiling/hashing.h"
+#include "common/hashing.h"
 #include "profiling/profile.h"
 
 namespace nolt {

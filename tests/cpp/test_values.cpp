@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "data/values.h"
 #include "error/core_error.h"
-#include "ingest/values.h"
 
 namespace nolt {
 namespace {

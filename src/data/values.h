@@ -1,5 +1,6 @@
-// The cell and column vocabulary shared by every part of the system. Plain C++:
-// the interpreter-facing conversion lives in convert.cpp beside this header.
+// The cell and column vocabulary shared by every part of the system: logical
+// types, cells, column values and converted columns. Plain C++; ingestion
+// fills these records from Python objects, every computing part reads them.
 #pragma once
 
 #include <array>
@@ -123,6 +124,14 @@ class ColumnValues {
   std::vector<Cell> cells_;
   std::string arena_;
 };
+
+// Whether any cell is null; stops at the first.
+inline bool has_null(const ColumnValues& values) noexcept {
+  for (const Cell& cell : values) {
+    if (cell.is_null()) return true;
+  }
+  return false;
+}
 
 // One converted input column: the name as given, the cells in iteration order
 // and the declared logical type.

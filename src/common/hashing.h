@@ -1,5 +1,6 @@
 // Hashing helpers for flat hash containers: xxHash for texts and 64-bit
-// values, and the canonical bits under which floats count as one value.
+// values, the canonical bits under which floats count as one value, and the
+// tables keyed by borrowed texts that every part uses.
 #pragma once
 
 #include <bit>
@@ -8,6 +9,9 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+
+#include <absl/container/flat_hash_map.h>
+#include <absl/container/flat_hash_set.h>
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -68,5 +72,11 @@ struct TextEq {
   using is_transparent = void;
   bool operator()(std::string_view lhs, std::string_view rhs) const noexcept { return lhs == rhs; }
 };
+
+// Tables keyed by views of texts that someone else owns (a column's arena, a
+// record's name); the owner must outlive the table.
+using TextViewSet = absl::flat_hash_set<std::string_view, TextHash, TextEq>;
+template <class Value>
+using TextViewMap = absl::flat_hash_map<std::string_view, Value, TextHash, TextEq>;
 
 }  // namespace nolt
