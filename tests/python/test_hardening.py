@@ -285,6 +285,90 @@ def test_file_without_a_size_is_read_whole(tmp_path):
     assert report == {"is_valid": True, "error_count": 0, "warning_count": 0, "issues": []}
 
 
+def wide_dataset(count):
+    return [(f"column_{idx:04d}", "integer", [idx]) for idx in range(count)]
+
+
+def test_save_replaces_the_file_whole(tmp_path):
+    """Through a symbolic link, keeping the target's mode, and leaving no temporary file."""
+    target = tmp_path / "real.json"
+    save(wide_dataset(50), str(target))
+    os.chmod(target, 0o640)
+    link = tmp_path / "link.json"
+    os.symlink(target, link)
+    save(dataset(), str(link))
+    expected = tmp_path / "expected.json"
+    save(dataset(), str(expected))
+    assert link.is_symlink() and target.read_bytes() == expected.read_bytes()
+    assert (target.stat().st_mode & 0o777) == 0o640
+    assert sorted(path.name for path in tmp_path.iterdir()) == ["expected.json", "link.json", "real.json"]
+
+
+FULL_DISK_CHILD = r"""
+import os, sys, _nolt_core as core
+directory = sys.argv[1]
+target = os.path.join(directory, "schema.json")
+core.save_suggested_schema_dataset([("a", "integer", [1])], target)
+before = open(target, "rb").read()
+with open(os.path.join(directory, "filler"), "wb") as filler:
+    try:
+        while True:
+            filler.write(b"x" * 4096)
+            filler.flush()
+    except OSError:
+        pass
+try:
+    core.save_suggested_schema_dataset([(f"column_{i:04d}", "integer", [i]) for i in range(400)], target)
+    print("saved")
+except OSError as error:
+    print(f"{type(error).__qualname__}: {error}")
+print(open(target, "rb").read() == before, sorted(os.listdir(directory)))
+"""
+
+
+def test_a_full_disk_leaves_the_previous_schema(tmp_path):
+    """A small private tmpfs (skipped where the system does not allow one)."""
+    if shutil.which("unshare") is None or shutil.which("mount") is None:
+        pytest.skip("needs unshare and mount")
+    directory = tmp_path / "small"
+    directory.mkdir()
+    script = f"mount -t tmpfs -o size=64k tmpfs '{directory}' && exec \"$0\" -c \"$1\" '{directory}'"
+    child = subprocess.run(
+        ["unshare", "-m", "sh", "-c", script, sys.executable, FULL_DISK_CHILD],
+        capture_output=True, text=True, timeout=60, env=child_env(),
+    )
+    if child.returncode != 0 and "mount" in child.stderr:
+        pytest.skip("a private tmpfs is not allowed here")
+    assert child.returncode == 0, child.stderr[-3000:]
+    assert child.stdout.splitlines() == [
+        "OSError: No space left on device (os error 28)",
+        "True ['filler', 'schema.json']",
+    ]
+
+
+RESAVE_CHILD = r"""
+import sys, _nolt_core as core
+small = [("a", "integer", [1])]
+large = [(f"column_{i:04d}", "integer", [i]) for i in range(300)]
+for round in range(int(sys.argv[2])):
+    core.save_suggested_schema_dataset(large if round % 2 else small, sys.argv[1])
+"""
+
+
+def test_a_reader_never_sees_a_half_saved_schema(tmp_path):
+    target = str(tmp_path / "schema.json")
+    save([("a", "integer", [1])], target)
+    writer = subprocess.Popen([sys.executable, "-c", RESAVE_CHILD, target, "400"], env=child_env())
+    reads = 0
+    try:
+        while writer.poll() is None:
+            assert validate_file([], target)["error_count"] in (1, 300)
+            reads += 1
+    finally:
+        writer.wait(timeout=60)
+    assert writer.returncode == 0 and reads > 0
+
+
 PERMISSION_CHILD = r"""
 import os, sys, _nolt_core as core
 directory = sys.argv[1]
@@ -303,6 +387,8 @@ save, validate = core.save_suggested_schema_dataset, core.validate_dataset_file
 print(attempt(lambda: save([], os.path.join(directory, "locked", "new.json"))))
 print(attempt(lambda: save([], os.path.join(directory, "read_only.json"))))
 print(attempt(lambda: validate([], os.path.join(directory, "unreadable.json"))))
+# A folder that takes no new file over a file that may be written: written in place.
+print(attempt(lambda: save([], os.path.join(directory, "locked", "open.json"))))
 """
 
 
@@ -312,6 +398,9 @@ def permission_directory():
     directory = tempfile.mkdtemp(prefix="nolt-permissions-")
     os.chmod(directory, 0o755)
     os.mkdir(os.path.join(directory, "locked"), 0o555)
+    with open(os.path.join(directory, "locked", "open.json"), "w") as handle:
+        handle.write("old")
+    os.chmod(os.path.join(directory, "locked", "open.json"), 0o666)
     os.chmod(os.path.join(directory, "locked"), 0o555)
     for name, mode in (("read_only.json", 0o444), ("unreadable.json", 0o000)):
         path = os.path.join(directory, name)
@@ -332,7 +421,9 @@ def test_no_permission():
             env=child_env(),
         )
         assert child.returncode == 0, child.stderr[-3000:]
-        assert child.stdout.splitlines() == ["OSError: Permission denied (os error 13)"] * 3
+        assert child.stdout.splitlines() == ["OSError: Permission denied (os error 13)"] * 3 + ["ok"]
+        with open(os.path.join(directory, "locked", "open.json")) as handle:
+            assert handle.read().startswith("{")
         # A refused open truncates nothing.
         with open(os.path.join(directory, "read_only.json")) as handle:
             assert handle.read() == "keep"
