@@ -1,0 +1,229 @@
+"""The standard-library engine: the reading rules of ``_readers`` in plain Python.
+
+It is also the reference the pyarrow engine asks when a file is refused: where the row is, which
+cell does not fit. Its result is a list of column tuples.
+"""
+
+from __future__ import annotations
+
+import io
+from collections.abc import Callable, Iterator
+from typing import Any
+
+from nolt._progress import CountingReader, Progress
+from nolt._readers import (
+    _END,
+    _DECIMAL,
+    _INTEGER,
+    _INTEGER_FORM,
+    BOOLEAN_WORDS,
+    INT64_MAX,
+    INT64_MIN,
+    TEXT_TYPES,
+    TRUE_WORDS,
+    CellError,
+    Head,
+    ReadError,
+    ReadOptions,
+    Source,
+    cell_error,
+    datetime_cell,
+    decoding_error,
+    float_cell,
+    integer_cell,
+    records,
+    shape_note,
+    shown,
+    unterminated,
+)
+from nolt.types import ColumnTuple
+
+_TRUE = frozenset(TRUE_WORDS)
+
+
+# -- CSV --------------------------------------------------------------------------------------
+
+
+def read_csv(source: Source, head: Head, options: ReadOptions, progress: Progress) -> list[ColumnTuple]:
+    rows = scan(source, head, options, progress)
+    nulls = frozenset(options.null_values)
+    fields_by_column = list(zip(*rows)) if rows else [() for _ in head.names]
+    del rows
+    columns: list[ColumnTuple] = []
+    for name, fields in zip(head.names, fields_by_column):
+        cells = [None if field in nulls else field for field in fields]
+        try:
+            logical_type, cells = decide(name, cells, options.types.get(name))
+        except CellError as error:
+            raise cell_error(source, error, line_of_row(source, head, options, error.row)) from None
+        columns.append((name, logical_type, cells))
+    return columns
+
+
+def _rows(source: Source, head: Head, options: ReadOptions, progress: Progress | None) -> Iterator[tuple[int, list[str]]]:
+    """(line, fields) of every data row, by the shape rules; a quote left open is refused here."""
+    width = len(head.names)
+    with source.open() as raw:
+        raw.seek(head.offset)
+        stream = io.BufferedReader(CountingReader(raw, progress)) if progress is not None else raw  # type: ignore[arg-type]
+        text = io.TextIOWrapper(stream, encoding="utf-8", newline="")
+        row = 0
+        try:
+            for line, _, fields in records(text, head.delimiter):
+                line += head.lines
+                if fields and fields[-1].endswith(_END):
+                    raise unterminated(source, line, row + 1)
+                if not fields:
+                    if width != 1:
+                        continue  # blank lines are skipped, but in a one-column file
+                    fields = [""]
+                row += 1
+                yield line, fields
+        except UnicodeDecodeError:
+            raise decoding_error(source, options.encoding) or ReadError(f"cannot decode {source.name}") from None
+
+
+def scan(source: Source, head: Head, options: ReadOptions, progress: Progress | None = None, keep: bool = True) -> list[list[str]]:
+    """Every data row's fields. A row of the wrong width is refused once the whole text has
+    decoded, so that a byte that does not decode is reported first, as the pyarrow engine does."""
+    width = len(head.names)
+    rows: list[list[str]] = []
+    problem: ReadError | None = None
+    for row, (line, fields) in enumerate(_rows(source, head, options, progress), 1):
+        if problem is not None:
+            continue
+        if len(fields) != width:
+            noun = "field" if len(fields) == 1 else "fields"
+            problem = ReadError(f"{source.name} row {row} (line {line}) has {len(fields)} {noun}, the header has {width}")
+        elif keep:
+            rows.append(fields)
+    if problem is not None:
+        raise problem
+    return rows
+
+
+def line_of_row(source: Source, head: Head, options: ReadOptions, row: int) -> int | None:
+    """The line data row ``row`` (from 0) starts on."""
+    for index, (line, _) in enumerate(_rows(source, head, options, None)):
+        if index == row:
+            return line
+    return None
+
+
+# -- the type of a column of text cells --------------------------------------------------------
+
+
+Converter = Callable[[list[Any], list[str], bool], list[Any] | None]
+
+
+def decide(name: str, cells: list[Any], declared: str | None) -> tuple[str, list[Any]]:
+    """The logical type and cells of a column of text cells (None for null), by the rules."""
+    if declared in TEXT_TYPES:
+        return declared, cells
+    present = [cell for cell in cells if cell is not None]
+    if not present:
+        return declared or "unknown", cells
+    if declared is None:
+        for kind in ("boolean", "integer", "float", "datetime"):
+            converted = _CONVERTERS[kind](cells, present, False)
+            if converted is not None:
+                return kind, converted
+        return "string", cells
+    converted = _CONVERTERS[declared](cells, present, True)
+    if converted is None:
+        raise misfit(name, cells, declared)
+    return declared, converted
+
+
+def _booleans(cells: list[Any], present: list[str], declared: bool) -> list[Any] | None:
+    if not BOOLEAN_WORDS.issuperset(present):
+        return None
+    return [None if cell is None else cell in _TRUE for cell in cells]
+
+
+def _integers(cells: list[Any], present: list[str], declared: bool) -> list[Any] | None:
+    if not all(map(_INTEGER.fullmatch, present)) or any(len(cell) > 20 for cell in present):
+        return None
+    values = [None if cell is None else int(cell) for cell in cells]
+    if any(len(cell) > 18 for cell in present) and not all(INT64_MIN <= value <= INT64_MAX for value in values if value is not None):
+        return None
+    return values
+
+
+def _floats(cells: list[Any], present: list[str], declared: bool) -> list[Any] | None:
+    if all(map(_DECIMAL.fullmatch, present)) and (declared or not any(_beyond_int64(cell) for cell in present if len(cell) > 18)):
+        values = [None if cell is None else float(cell) for cell in cells]
+        if any(value in (_INF, -_INF) for value in values):
+            return None  # a number too large for a double
+        return values
+    values = []
+    for cell in cells:
+        value = None if cell is None else float_cell(cell, declared)
+        if value is None and cell is not None:
+            return None
+        values.append(value)
+    return values
+
+
+_INF = float("inf")
+
+
+def _beyond_int64(cell: str) -> bool:
+    return _INTEGER_FORM.fullmatch(cell) is not None and (len(cell) > 20 or not INT64_MIN <= int(cell) <= INT64_MAX)
+
+
+def datetimes(cells: list[Any]) -> list[Any] | None:
+    """The ISO 8601 text of a column of date or date-time cells of one shape, or None."""
+    shape = None
+    values: list[str | None] = []
+    for cell in cells:
+        if cell is None:
+            values.append(None)
+            continue
+        read = datetime_cell(cell)
+        if read is None or read[0] != (shape or read[0]):
+            return None
+        shape = read[0]
+        values.append(read[1])
+    return values
+
+
+def _datetimes(cells: list[Any], present: list[str], declared: bool) -> list[Any] | None:
+    return datetimes(cells) if datetime_cell(present[0]) is not None else None
+
+
+_CONVERTERS: dict[str, Converter] = {"boolean": _booleans, "integer": _integers, "float": _floats, "datetime": _datetimes}
+
+
+def misfit(name: str, cells: list[Any], declared: str) -> CellError:
+    """The first cell of a column that does not fit its declared type."""
+    shape = None
+    for row, cell in enumerate(cells):
+        if cell is None:
+            continue
+        if declared == "boolean":
+            fits = cell in BOOLEAN_WORDS
+        elif declared == "integer":
+            fits = integer_cell(cell) is not None
+        elif declared == "float":
+            fits = float_cell(cell, any_integer=True) is not None
+        else:
+            read = datetime_cell(cell)
+            shape = shape or (read[0] if read else None)
+            fits = read is not None and read[0] == shape
+            if read is not None and not fits:
+                return CellError(name, row, shown(cell), declared, shape_note(shape or "", read[0]))
+        if not fits:
+            return CellError(name, row, shown(cell), declared)
+    raise AssertionError(f"column '{name}' fits {declared}")
+
+
+# -- other formats -----------------------------------------------------------------------------
+
+
+def from_json(columns: list[ColumnTuple]) -> list[ColumnTuple]:
+    return columns
+
+
+def read_parquet(source: Source, options: ReadOptions, progress: Progress) -> Any:
+    raise ReadError("reading Parquet files needs pyarrow: pip install 'nolt-core[pyarrow]'")
