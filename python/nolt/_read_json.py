@@ -21,7 +21,7 @@ from nolt._readers import (
     ReadError,
     ReadOptions,
     Source,
-    _codec,
+    codec,
     cell_error,
     checked_names,
     datetime_cell,
@@ -55,7 +55,7 @@ def read_json(source: Source, options: ReadOptions) -> list[ColumnTuple]:
     with source.open() as handle:
         raw = handle.read()
     try:
-        text = raw.decode(_codec(options.encoding))
+        text = raw.decode(codec(options.encoding))
     except UnicodeDecodeError:
         raise decoding_error(source, options.encoding) or ReadError(f"cannot decode {source.name}") from None
     del raw

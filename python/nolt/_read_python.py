@@ -13,9 +13,10 @@ from typing import Any
 from nolt._progress import CountingReader, Progress
 from nolt._readers import (
     _END,
-    _DECIMAL,
+    _FLOAT,
     _INTEGER,
     _INTEGER_FORM,
+    _NAN_INF,
     BOOLEAN_WORDS,
     INT64_MAX,
     INT64_MIN,
@@ -28,10 +29,11 @@ from nolt._readers import (
     Source,
     cell_error,
     datetime_cell,
+    csv_reader,
     decoding_error,
+    fields_of_any_length,
     float_cell,
     integer_cell,
-    records,
     shape_note,
     shown,
     unterminated,
@@ -60,23 +62,25 @@ def read_csv(source: Source, head: Head, options: ReadOptions, progress: Progres
     return columns
 
 
-def _rows(source: Source, head: Head, options: ReadOptions, progress: Progress | None) -> Iterator[tuple[int, list[str]]]:
-    """(line, fields) of every data row, by the shape rules; a quote left open is refused here."""
+def _rows(source: Source, head: Head, options: ReadOptions, progress: Progress | None) -> Iterator[tuple[int, list[str] | None]]:
+    """(line, fields) of every data row, by the shape rules; no fields for a quote left open."""
     width = len(head.names)
-    with source.open() as raw:
+    with fields_of_any_length(), source.open() as raw:
         raw.seek(head.offset)
         stream = io.BufferedReader(CountingReader(raw, progress)) if progress is not None else raw  # type: ignore[arg-type]
-        text = io.TextIOWrapper(stream, encoding="utf-8", newline="")
-        row = 0
+        reader = csv_reader(io.TextIOWrapper(stream, encoding="utf-8", newline=""), head.delimiter)
+        lines, row = head.lines, 0  # lines read before the record, rows so far
         try:
-            for line, _, fields in records(text, head.delimiter):
-                line += head.lines
-                if fields and fields[-1].endswith(_END):
-                    raise unterminated(source, line, row + 1)
+            for fields in reader:
+                line, lines = lines + 1, head.lines + reader.line_num
                 if not fields:
                     if width != 1:
                         continue  # blank lines are skipped, but in a one-column file
                     fields = [""]
+                elif fields[-1].endswith(_END):
+                    if fields != [_END]:
+                        yield line, None  # the last row: its quote runs to the end of the file
+                    return
                 row += 1
                 yield line, fields
         except UnicodeDecodeError:
@@ -92,7 +96,9 @@ def scan(source: Source, head: Head, options: ReadOptions, progress: Progress | 
     for row, (line, fields) in enumerate(_rows(source, head, options, progress), 1):
         if problem is not None:
             continue
-        if len(fields) != width:
+        if fields is None:
+            problem = unterminated(source, line, row)
+        elif len(fields) != width:
             noun = "field" if len(fields) == 1 else "fields"
             problem = ReadError(f"{source.name} row {row} (line {line}) has {len(fields)} {noun}, the header has {width}")
         elif keep:
@@ -151,21 +157,18 @@ def _integers(cells: list[Any], present: list[str], declared: bool) -> list[Any]
 
 
 def _floats(cells: list[Any], present: list[str], declared: bool) -> list[Any] | None:
-    if all(map(_DECIMAL.fullmatch, present)) and (declared or not any(_beyond_int64(cell) for cell in present if len(cell) > 18)):
-        values = [None if cell is None else float(cell) for cell in cells]
-        if any(value in (_INF, -_INF) for value in values):
+    if not all(map(_FLOAT.fullmatch, present)):
+        return None
+    if not declared and any(_beyond_int64(cell) for cell in present if len(cell) > 18):
+        return None  # an integer past 64 bits stays text
+    values = [None if cell is None else float(cell) for cell in cells]
+    if any(value in _INFINITIES for value in values):
+        if any(value in _INFINITIES and not _NAN_INF.fullmatch(cell) for cell, value in zip(cells, values)):
             return None  # a number too large for a double
-        return values
-    values = []
-    for cell in cells:
-        value = None if cell is None else float_cell(cell, declared)
-        if value is None and cell is not None:
-            return None
-        values.append(value)
     return values
 
 
-_INF = float("inf")
+_INFINITIES = (float("inf"), float("-inf"))
 
 
 def _beyond_int64(cell: str) -> bool:

@@ -108,6 +108,7 @@ INTEGER = r"0|-?[1-9][0-9]*"
 DECIMAL = r"-?(?:(?:0|[1-9][0-9]*)(?:\.[0-9]*)?|\.[0-9]+)(?:[eE][+-]?[0-9]+)?"
 INTEGER_FORM = r"-?[0-9]+"  # a decimal without fraction or exponent
 NAN_INF = frozenset({"nan", "inf", "-inf", "infinity", "-infinity"})  # compared in lower case
+NAN_INF_PATTERN = r"[Nn][Aa][Nn]|-?[Ii][Nn][Ff](?:[Ii][Nn][Ii][Tt][Yy])?"  # the same, as a pattern
 DATE = r"[0-9]{4}-[0-9]{2}-[0-9]{2}"
 NAIVE = DATE + r"[T ][0-9]{2}:[0-9]{2}(?::[0-9]{2}(?:\.[0-9]{1,6})?)?"
 AWARE = NAIVE + r"(?:Z|[+-][0-9]{2}:[0-9]{2})"
@@ -115,6 +116,7 @@ SHAPES = ("date", "naive", "aware")
 INT64_MIN, INT64_MAX = -(2**63), 2**63 - 1
 
 _INTEGER, _DECIMAL, _INTEGER_FORM = re.compile(INTEGER), re.compile(DECIMAL), re.compile(INTEGER_FORM)
+_NAN_INF, _FLOAT = re.compile(NAN_INF_PATTERN), re.compile(f"{DECIMAL}|{NAN_INF_PATTERN}")
 _DATE, _NAIVE, _AWARE = re.compile(DATE), re.compile(NAIVE), re.compile(AWARE)
 
 
@@ -134,9 +136,7 @@ def float_cell(text: str, any_integer: bool = False) -> float | None:
             return None
         value = float(text)
         return None if math.isinf(value) else value
-    if text.isascii() and text.lower() in NAN_INF:
-        return float(text)
-    return None
+    return float(text) if _NAN_INF.fullmatch(text) else None
 
 
 def datetime_cell(text: str) -> tuple[str, str] | None:
@@ -146,7 +146,8 @@ def datetime_cell(text: str) -> tuple[str, str] | None:
             date.fromisoformat(text)
             return "date", text
         if _NAIVE.fullmatch(text):
-            return "naive", datetime.fromisoformat(text).isoformat()
+            moment = datetime.fromisoformat(text)
+            return "naive", text if len(text) == 19 and text[10] == "T" else moment.isoformat()
         if _AWARE.fullmatch(text):
             return "aware", datetime.fromisoformat(text).astimezone(timezone.utc).isoformat()
     except (ValueError, OverflowError):  # no such day or time; or past year 9999 in UTC
@@ -200,10 +201,6 @@ class ReadOptions:
             codecs.lookup(self.encoding)
         except LookupError:
             raise ReadError(f"unknown encoding '{self.encoding}'") from None
-
-    @property
-    def is_utf8(self) -> bool:
-        return codecs.lookup(self.encoding).name == "utf-8"
 
 
 @dataclass
@@ -266,7 +263,7 @@ def have_pyarrow() -> bool:
 
 def decoding_error(source: Source, encoding: str) -> ReadError | None:
     """The first byte of the source that does not decode, as an error naming its line and offset."""
-    decoder = codecs.getincrementaldecoder(_codec(encoding))(errors="strict")
+    decoder = codecs.getincrementaldecoder(encoding)(errors="strict")  # a byte-order mark is valid UTF-8
     offset = 0
     with source.open() as handle:
         while True:
@@ -283,14 +280,15 @@ def decoding_error(source: Source, encoding: str) -> ReadError | None:
         handle.seek(0)
         before = handle.read(position)
         bad = handle.read(1)
-    line = len(re.findall(r"\r\n|\r|\n", before.decode(_codec(encoding), errors="replace"))) + 1
+    line = len(re.findall(r"\r\n|\r|\n", before.decode(encoding, errors="replace"))) + 1
     return ReadError(
         f"{source.name} line {line} (byte offset {position}): cannot decode byte 0x{bad.hex()} as {encoding}; "
         "give the file's encoding with --encoding, for example --encoding latin-1"
     )
 
 
-def _codec(encoding: str) -> str:
+def codec(encoding: str) -> str:
+    """The codec that decodes text in ``encoding``; for UTF-8, one that skips a byte-order mark."""
     return "utf-8-sig" if codecs.lookup(encoding).name == "utf-8" else encoding
 
 
@@ -489,6 +487,11 @@ def cell_error(source: Source, error: CellError, line: int | None) -> ReadError:
     return ReadError(f"{source.name} {where}, {error.text()}")
 
 
+def csv_reader(text: Iterable[str], delimiter: str) -> Any:
+    """The csv module's reader of the text, and then of the line _END (see ``records``)."""
+    return csv.reader(itertools.chain(text, [_END]), delimiter=delimiter, strict=False)
+
+
 def records(text: Iterable[str], delimiter: str) -> Iterator[tuple[int, int, list[str]]]:
     """(first line, last line, fields) of every record of the text, lines counted from 1.
 
@@ -496,7 +499,7 @@ def records(text: Iterable[str], delimiter: str) -> Iterator[tuple[int, int, lis
     open at the end of the text ends in the marker _END, which the readers turn into an error.
     """
     with fields_of_any_length():
-        reader = csv.reader(itertools.chain(text, [_END]), delimiter=delimiter, strict=False)
+        reader = csv_reader(text, delimiter)
         line = 0
         for fields in reader:
             start, line = line + 1, reader.line_num
