@@ -13,6 +13,7 @@ from typing import Any
 from nolt._progress import CountingReader, Progress
 from nolt._readers import (
     _END,
+    END_RECORD,
     _FLOAT,
     _INTEGER,
     _INTEGER_FORM,
@@ -78,8 +79,9 @@ def _rows(source: Source, head: Head, options: ReadOptions, progress: Progress |
                         continue  # blank lines are skipped, but in a one-column file
                     fields = [""]
                 elif fields[-1].endswith(_END):
-                    if fields != [_END]:
-                        yield line, None  # the last row: its quote runs to the end of the file
+                    yield line, None  # the last row: a quote left open runs to the end of the file
+                    return
+                elif fields == END_RECORD:
                     return
                 row += 1
                 yield line, fields

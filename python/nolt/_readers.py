@@ -324,7 +324,10 @@ def shown(text: str) -> str:
 # -- the head of a CSV file: delimiter and header ----------------------------------------------
 
 _BOM = codecs.BOM_UTF8
-_END = "\x00nolt: end of input\x00"  # a line fed after the last: a quote left open swallows it
+# A line fed after the last. Read outside quotes it is the record END_RECORD; a quote left open
+# takes it into its field, which then ends with _END (its own closing quote ends the field).
+_END = "\x00nolt: end of input\x00"
+END_RECORD = [_END + '"']
 _CANDIDATES = (",", ";", "\t", "|")
 _SNIFFED_ROWS = 20
 
@@ -488,21 +491,21 @@ def cell_error(source: Source, error: CellError, line: int | None) -> ReadError:
 
 
 def csv_reader(text: Iterable[str], delimiter: str) -> Any:
-    """The csv module's reader of the text, and then of the line _END (see ``records``)."""
-    return csv.reader(itertools.chain(text, [_END]), delimiter=delimiter, strict=False)
+    """The csv module's reader of the text, and then of the line that ends it (see _END)."""
+    return csv.reader(itertools.chain(text, END_RECORD), delimiter=delimiter, strict=False)
 
 
 def records(text: Iterable[str], delimiter: str) -> Iterator[tuple[int, int, list[str]]]:
     """(first line, last line, fields) of every record of the text, lines counted from 1.
 
     A blank line gives no fields. A quoted field left
-    open at the end of the text ends in the marker _END, which the readers turn into an error.
+    open at the end of the text ends in _END, which the readers turn into an error.
     """
     with fields_of_any_length():
         reader = csv_reader(text, delimiter)
         line = 0
         for fields in reader:
             start, line = line + 1, reader.line_num
-            if fields == [_END]:
+            if fields == END_RECORD:
                 return
             yield start, line, fields
