@@ -21,7 +21,7 @@ from nolt._readers import (
     BOOLEAN_WORDS,
     INTEGER_FORM,
     NAN_INF,
-    TEXT_TYPES,
+    VERBATIM_TYPES,
     TRUE_WORDS,
     CellError,
     Head,
@@ -136,7 +136,7 @@ def _left_open(source: Source, head: Head, options: ReadOptions, last: str | Non
 def decide(name: str, column: Any, declared: str | None) -> Any:
     """The typed column of a text column, by the rules; its Arrow type is its logical type."""
     pa, pc = _pa(), _pc()
-    if declared in TEXT_TYPES:
+    if declared in VERBATIM_TYPES:
         return column
     if column.null_count == len(column):
         return pa.nulls(len(column), _arrow_type(declared))
@@ -278,7 +278,7 @@ def _json_array(logical_type: str, cells: list[Any]) -> Any:
         target = pa.date32() if len(present) == 10 else pa.timestamp("us", "UTC" if present.endswith("+00:00") else None)
         return pa.array(cells, pa.string()).cast(target)
     arrow_type = _arrow_type(logical_type)
-    return pa.array(cells, pa.string() if logical_type in TEXT_TYPES else arrow_type)
+    return pa.array(cells, pa.string() if logical_type in VERBATIM_TYPES else arrow_type)
 
 
 def read_parquet(source: Source, options: ReadOptions, progress: Progress) -> Any:

@@ -16,7 +16,7 @@ from nolt import _read_python
 from nolt._readers import (
     INT64_MAX,
     INT64_MIN,
-    TEXT_TYPES,
+    VERBATIM_TYPES,
     CellError,
     ReadError,
     ReadOptions,
@@ -171,7 +171,7 @@ def decide(name: str, values: list[Any], declared: str | None) -> tuple[str, lis
 
 
 def _declared(name: str, values: list[Any], declared: str) -> list[Any]:
-    if declared in TEXT_TYPES:
+    if declared in VERBATIM_TYPES:
         return list(map(_plain_text, values))
     cells: list[Any] = []
     shape = None

@@ -12,25 +12,25 @@ from typing import Any
 
 from nolt._progress import CountingReader, Progress
 from nolt._readers import (
-    _END,
-    END_RECORD,
-    _FLOAT,
-    _INTEGER,
-    _INTEGER_FORM,
-    _NAN_INF,
     BOOLEAN_WORDS,
+    END_MARK,
+    END_RECORD,
+    FLOAT_CELL,
     INT64_MAX,
     INT64_MIN,
-    TEXT_TYPES,
+    INTEGER_CELL,
+    NAN_INF_CELL,
     TRUE_WORDS,
+    VERBATIM_TYPES,
     CellError,
     Head,
     ReadError,
     ReadOptions,
     Source,
+    beyond_int64,
     cell_error,
-    datetime_cell,
     csv_reader,
+    datetime_cell,
     decoding_error,
     fields_of_any_length,
     float_cell,
@@ -78,7 +78,7 @@ def _rows(source: Source, head: Head, options: ReadOptions, progress: Progress |
                     if width != 1:
                         continue  # blank lines are skipped, but in a one-column file
                     fields = [""]
-                elif fields[-1].endswith(_END):
+                elif fields[-1].endswith(END_MARK):
                     yield line, None  # the last row: a quote left open runs to the end of the file
                     return
                 elif fields == END_RECORD:
@@ -126,7 +126,7 @@ Converter = Callable[[list[Any], list[str], bool], list[Any] | None]
 
 def decide(name: str, cells: list[Any], declared: str | None) -> tuple[str, list[Any]]:
     """The logical type and cells of a column of text cells (None for null), by the rules."""
-    if declared in TEXT_TYPES:
+    if declared in VERBATIM_TYPES:
         return declared, cells
     present = [cell for cell in cells if cell is not None]
     if not present:
@@ -150,7 +150,7 @@ def _booleans(cells: list[Any], present: list[str], declared: bool) -> list[Any]
 
 
 def _integers(cells: list[Any], present: list[str], declared: bool) -> list[Any] | None:
-    if not all(map(_INTEGER.fullmatch, present)) or any(len(cell) > 20 for cell in present):
+    if not all(map(INTEGER_CELL.fullmatch, present)) or any(len(cell) > 20 for cell in present):
         return None
     values = [None if cell is None else int(cell) for cell in cells]
     if any(len(cell) > 18 for cell in present) and not all(INT64_MIN <= value <= INT64_MAX for value in values if value is not None):
@@ -159,22 +159,18 @@ def _integers(cells: list[Any], present: list[str], declared: bool) -> list[Any]
 
 
 def _floats(cells: list[Any], present: list[str], declared: bool) -> list[Any] | None:
-    if not all(map(_FLOAT.fullmatch, present)):
+    if not all(map(FLOAT_CELL.fullmatch, present)):
         return None
-    if not declared and any(_beyond_int64(cell) for cell in present if len(cell) > 18):
+    if not declared and any(beyond_int64(cell) for cell in present if len(cell) > 18):
         return None  # an integer past 64 bits stays text
     values = [None if cell is None else float(cell) for cell in cells]
     if any(value in _INFINITIES for value in values):
-        if any(value in _INFINITIES and not _NAN_INF.fullmatch(cell) for cell, value in zip(cells, values)):
+        if any(value in _INFINITIES and not NAN_INF_CELL.fullmatch(cell) for cell, value in zip(cells, values)):
             return None  # a number too large for a double
     return values
 
 
 _INFINITIES = (float("inf"), float("-inf"))
-
-
-def _beyond_int64(cell: str) -> bool:
-    return _INTEGER_FORM.fullmatch(cell) is not None and (len(cell) > 20 or not INT64_MIN <= int(cell) <= INT64_MAX)
 
 
 def datetimes(cells: list[Any]) -> list[Any] | None:

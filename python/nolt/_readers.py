@@ -97,7 +97,7 @@ _SUFFIXES = {
     ".csv": "csv", ".tsv": "tsv", ".parquet": "parquet", ".pq": "parquet",
     ".json": "json", ".jsonl": "jsonl", ".ndjson": "jsonl",
 }
-TEXT_TYPES = ("string", "categorical", "unknown")
+VERBATIM_TYPES = ("string", "categorical", "unknown")  # declared, they keep every cell as written
 
 # -- the rules: patterns written for Python's re and RE2 alike (ASCII classes, no \d) ---------
 
@@ -112,17 +112,16 @@ NAN_INF_PATTERN = r"[Nn][Aa][Nn]|-?[Ii][Nn][Ff](?:[Ii][Nn][Ii][Tt][Yy])?"  # the
 DATE = r"[0-9]{4}-[0-9]{2}-[0-9]{2}"
 NAIVE = DATE + r"[T ][0-9]{2}:[0-9]{2}(?::[0-9]{2}(?:\.[0-9]{1,6})?)?"
 AWARE = NAIVE + r"(?:Z|[+-][0-9]{2}:[0-9]{2})"
-SHAPES = ("date", "naive", "aware")
 INT64_MIN, INT64_MAX = -(2**63), 2**63 - 1
 
-_INTEGER, _DECIMAL, _INTEGER_FORM = re.compile(INTEGER), re.compile(DECIMAL), re.compile(INTEGER_FORM)
-_NAN_INF, _FLOAT = re.compile(NAN_INF_PATTERN), re.compile(f"{DECIMAL}|{NAN_INF_PATTERN}")
+INTEGER_CELL, DECIMAL_CELL, INTEGER_FORM_CELL = re.compile(INTEGER), re.compile(DECIMAL), re.compile(INTEGER_FORM)
+NAN_INF_CELL, FLOAT_CELL = re.compile(NAN_INF_PATTERN), re.compile(f"{DECIMAL}|{NAN_INF_PATTERN}")
 _DATE, _NAIVE, _AWARE = re.compile(DATE), re.compile(NAIVE), re.compile(AWARE)
 
 
 def integer_cell(text: str) -> int | None:
     """The integer a cell holds, or None when it is no integer by the rules."""
-    if len(text) <= 20 and _INTEGER.fullmatch(text):
+    if len(text) <= 20 and INTEGER_CELL.fullmatch(text):
         value = int(text)
         if INT64_MIN <= value <= INT64_MAX:
             return value
@@ -131,12 +130,17 @@ def integer_cell(text: str) -> int | None:
 
 def float_cell(text: str, any_integer: bool = False) -> float | None:
     """The float a cell holds, or None. ``any_integer`` takes integers past 64 bits (declared)."""
-    if _DECIMAL.fullmatch(text):
-        if not any_integer and _INTEGER_FORM.fullmatch(text) and (len(text) > 20 or not INT64_MIN <= int(text) <= INT64_MAX):
+    if DECIMAL_CELL.fullmatch(text):
+        if not any_integer and beyond_int64(text):
             return None
         value = float(text)
         return None if math.isinf(value) else value
-    return float(text) if _NAN_INF.fullmatch(text) else None
+    return float(text) if NAN_INF_CELL.fullmatch(text) else None
+
+
+def beyond_int64(text: str) -> bool:
+    """Whether a decimal cell is an integer past 64 bits (which is kept as text)."""
+    return INTEGER_FORM_CELL.fullmatch(text) is not None and (len(text) > 20 or not INT64_MIN <= int(text) <= INT64_MAX)
 
 
 def datetime_cell(text: str) -> tuple[str, str] | None:
@@ -325,9 +329,9 @@ def shown(text: str) -> str:
 
 _BOM = codecs.BOM_UTF8
 # A line fed after the last. Read outside quotes it is the record END_RECORD; a quote left open
-# takes it into its field, which then ends with _END (its own closing quote ends the field).
-_END = "\x00nolt: end of input\x00"
-END_RECORD = [_END + '"']
+# takes it into its field, which then ends with END_MARK (its own closing quote ends the field).
+END_MARK = "\x00nolt: end of input\x00"
+END_RECORD = [END_MARK + '"']
 _CANDIDATES = (",", ";", "\t", "|")
 _SNIFFED_ROWS = 20
 
@@ -384,7 +388,7 @@ def _parse_head(source: Source, options: ReadOptions, file_format: str, lines: l
     given = options.delimiter or ("\t" if file_format == "tsv" else None)
     delimiter = given or sniff(lines, complete)
     for line, consumed, fields in records(lines, delimiter):
-        if fields and fields[-1].endswith(_END):
+        if fields and fields[-1].endswith(END_MARK):
             if complete:
                 raise unterminated(source, line)
             return None  # the header may go on past the sample
@@ -491,7 +495,7 @@ def cell_error(source: Source, error: CellError, line: int | None) -> ReadError:
 
 
 def csv_reader(text: Iterable[str], delimiter: str) -> Any:
-    """The csv module's reader of the text, and then of the line that ends it (see _END)."""
+    """The csv module's reader of the text, and then of the line that ends it (see END_MARK)."""
     return csv.reader(itertools.chain(text, END_RECORD), delimiter=delimiter, strict=False)
 
 
@@ -499,7 +503,7 @@ def records(text: Iterable[str], delimiter: str) -> Iterator[tuple[int, int, lis
     """(first line, last line, fields) of every record of the text, lines counted from 1.
 
     A blank line gives no fields. A quoted field left
-    open at the end of the text ends in _END, which the readers turn into an error.
+    open at the end of the text ends in END_MARK, which the readers turn into an error.
     """
     with fields_of_any_length():
         reader = csv_reader(text, delimiter)
