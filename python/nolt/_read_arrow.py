@@ -11,6 +11,10 @@ both engines say the same.
 
 from __future__ import annotations
 
+import itertools
+import mmap
+from array import array
+from collections.abc import Sequence
 from typing import Any
 
 from nolt import _read_python
@@ -78,8 +82,11 @@ def _parse(source: Source, head: Head, options: ReadOptions, progress: Progress)
     width = len(head.names)
     names = [str(position) for position in range(width)]
     if head.offset >= source.size:  # a header alone
-        return pa.table({name: pa.array([], pa.string()) for name in names})
-    parse = pcsv.ParseOptions(delimiter=head.delimiter, newlines_in_values=True, ignore_empty_lines=width > 1)
+        return pa.table({name: pa.nulls(0, pa.string()) for name in names})
+    # Quoted fields may hold line ends, which pyarrow then has to look for when it splits the file
+    # into blocks; without a quote in the file there are none, and the split is quicker.
+    parse = pcsv.ParseOptions(delimiter=head.delimiter, newlines_in_values=_has_quote(source, head.offset),
+                              ignore_empty_lines=width > 1)
     convert = pcsv.ConvertOptions(
         column_types={name: pa.string() for name in names},
         null_values=list(options.null_values),
@@ -107,6 +114,13 @@ def _parse(source: Source, head: Head, options: ReadOptions, progress: Progress)
     if text.num_rows and _left_open(source, head, options, text.column(width - 1)[-1].as_py()):
         _read_python.scan(source, head, options, keep=False)
     return text
+
+
+def _has_quote(source: Source, offset: int) -> bool:
+    if source.content is not None:
+        return source.content.find(b'"', offset) >= 0
+    with open(source.path, "rb") as handle, mmap.mmap(handle.fileno(), 0, access=mmap.ACCESS_READ) as mapped:
+        return mapped.find(b'"', offset) >= 0
 
 
 def _left_open(source: Source, head: Head, options: ReadOptions, last: str | None) -> bool:
@@ -140,7 +154,7 @@ def decide(name: str, column: Any, declared: str | None) -> Any:
         return column
     if column.null_count == len(column):
         return pa.nulls(len(column), _arrow_type(declared))
-    first = column[pc.index(pc.is_valid(column), True).as_py()].as_py()
+    first = _first(column)
     if declared is None:
         if first in BOOLEAN_WORDS:
             converted = _booleans(column)
@@ -168,6 +182,12 @@ def decide(name: str, column: Any, declared: str | None) -> Any:
     return converted
 
 
+def _first(column: Any) -> Any:
+    """The first value that is not null (pc.index is slow on long columns: one chunk is enough)."""
+    chunk = next(chunk for chunk in column.chunks if chunk.null_count < len(chunk))
+    return chunk.drop_null()[0].as_py()
+
+
 def _any(mask: Any) -> bool:
     return bool(_pc().any(mask).as_py())
 
@@ -183,6 +203,22 @@ def _cast(column: Any, arrow_type: Any) -> Any | None:
         return None
 
 
+# Arrays of Python objects are built from buffers: pyarrow's conversion of Python objects imports
+# pandas when it is installed, which would cost more than reading a small file.
+
+
+def _texts(values: Sequence[str]) -> Any:
+    pa = _pa()
+    data = [value.encode() for value in values]
+    offsets = array("i", itertools.accumulate(map(len, data), initial=0))
+    return pa.Array.from_buffers(pa.string(), len(data), [None, pa.py_buffer(offsets.tobytes()), pa.py_buffer(b"".join(data))])
+
+
+def _int32s(values: Sequence[int]) -> Any:
+    pa = _pa()
+    return pa.Array.from_buffers(pa.int32(), len(values), [None, pa.py_buffer(array("i", values).tobytes())])
+
+
 def _in(values: Any, allowed: Any) -> bool:
     """Whether every value that is not null is one of the allowed (is_in gives false for a null)."""
     present = len(values) - values.null_count
@@ -191,10 +227,10 @@ def _in(values: Any, allowed: Any) -> bool:
 
 def _booleans(column: Any) -> Any | None:
     pa, pc = _pa(), _pc()
-    if not _in(column, pa.array(sorted(BOOLEAN_WORDS))):
+    if not _in(column, _texts(sorted(BOOLEAN_WORDS))):
         return None
-    truth = pc.is_in(column, value_set=pa.array(TRUE_WORDS))
-    return pc.if_else(pc.is_valid(column), truth, pa.scalar(None, pa.bool_()))
+    truth = pc.is_in(column, value_set=_texts(TRUE_WORDS))
+    return pc.if_else(pc.is_valid(column), truth, pa.nulls(1, pa.bool_())[0])
 
 
 def _integers(column: Any) -> Any | None:
@@ -205,7 +241,8 @@ def _integers(column: Any) -> Any | None:
         return None
     if _any(pc.starts_with(column, "+")) or _any(pc.starts_with(column, "-0")):
         return None
-    if _any(pc.and_(pc.starts_with(column, "0"), pc.greater(pc.binary_length(column), 1))):
+    zero = pc.starts_with(column, "0")
+    if _any(zero) and pc.max(pc.binary_length(column.filter(zero))).as_py() > 1:
         return None
     return values
 
@@ -220,9 +257,10 @@ def _floats(column: Any, declared: bool) -> Any | None:
     if _any(zero) and not _all(pc.match_substring_regex(column.filter(zero), r"^-?0(?:[.eE]|$)")):
         return None
     odd = pc.invert(pc.is_finite(values))
-    if _any(odd) and not _in(pc.utf8_lower(column.filter(odd)), pa.array(sorted(NAN_INF))):
+    if _any(odd) and not _in(pc.utf8_lower(column.filter(odd)), _texts(sorted(NAN_INF))):
         return None  # NaN or infinity in another spelling, or a number too large for a double
-    if not declared:
+    bounds = pc.min_max(values).as_py()  # NaN is left out, unless every value is NaN
+    if not declared and (bounds["min"] <= -(2.0**63) or bounds["max"] >= 2.0**63):
         large = pc.greater_equal(pc.abs(values), 2.0**63)
         if _any(large):
             texts = column.filter(large)
@@ -244,7 +282,7 @@ def _datetimes(column: Any, shape: str) -> Any | None:
             return None
         return values
     if shape == "naive":
-        if not _in(lengths, pa.array(_NAIVE_LENGTHS, pa.int32())):
+        if not _in(lengths, _int32s(_NAIVE_LENGTHS)):
             return None
         values = _cast(column, pa.timestamp("us"))
     else:
