@@ -4,9 +4,9 @@ A CSV file is parsed by pyarrow's reader with every column as text (native and m
 then each column's type is decided over the whole column with pyarrow.compute, cheap casts first
 and pattern checks only where a cast accepts more than the rules do. The result is a pyarrow
 Table whose column types stand for the logical types: bool, int64, float64, string, date32,
-timestamp[us] (naive) and timestamp[us, UTC] (zone-aware), null for a column without cells.
-When the file is refused, the standard-library engine finds the row, line and cell to name, so
-both engines say the same.
+timestamp[s] or [us] (naive) and timestamp[s, UTC] or [us, UTC] (zone-aware), null for a column
+without cells. When the file is refused, the standard-library engine finds the row, line and cell
+to name, so both engines say the same.
 """
 
 from __future__ import annotations
@@ -14,7 +14,8 @@ from __future__ import annotations
 import itertools
 import mmap
 from array import array
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
+from contextlib import contextmanager
 from typing import Any
 
 from nolt import _read_python
@@ -95,9 +96,7 @@ def _parse(source: Source, head: Head, options: ReadOptions, progress: Progress)
     )
     block = _BLOCK
     while True:
-        with source.open() as raw:
-            raw.seek(head.offset)
-            stream = CountingReader(raw, progress)  # type: ignore[arg-type]
+        with _stream(source, head.offset, progress) as stream:
             try:
                 text = pcsv.read_csv(stream, read_options=pcsv.ReadOptions(column_names=names, block_size=block),
                                      parse_options=parse, convert_options=convert)
@@ -114,6 +113,20 @@ def _parse(source: Source, head: Head, options: ReadOptions, progress: Progress)
     if text.num_rows and _left_open(source, head, options, text.column(width - 1)[-1].as_py()):
         _read_python.scan(source, head, options, keep=False)
     return text
+
+
+@contextmanager
+def _stream(source: Source, offset: int, progress: Progress) -> Iterator[Any]:
+    """The source from ``offset`` on: read natively, or through Python for a progress bar."""
+    pa = _pa()
+    if progress.enabled and source.content is None:
+        with source.open() as raw:
+            raw.seek(offset)
+            yield CountingReader(raw, progress)  # type: ignore[arg-type]
+        return
+    with pa.BufferReader(source.content) if source.content is not None else pa.OSFile(source.path) as stream:
+        stream.seek(offset)
+        yield stream
 
 
 def _has_quote(source: Source, offset: int) -> bool:
@@ -294,7 +307,8 @@ def _datetimes(column: Any, shape: str) -> Any | None:
     bounds = pc.min_max(values.cast(pa.int64())).as_py()
     if bounds["min"] < _FIRST_MICROSECOND or bounds["max"] > _LAST_MICROSECOND:
         return None  # the year 0000, or past 9999 once in UTC
-    return values
+    seconds = _cast(values, pa.timestamp("s", values.type.tz))  # whole seconds, as pyarrow would infer them
+    return values if seconds is None else seconds
 
 
 # -- other formats -----------------------------------------------------------------------------
