@@ -71,10 +71,24 @@ def read_csv(source: Source, head: Head, options: ReadOptions, progress: Progres
     arrays = []
     for position, name in enumerate(head.names):
         try:
-            arrays.append(decide(name, text.column(position), options.types.get(name)))
+            array = decide(name, text.column(position), options.types.get(name))
         except CellError as error:
+            _check_utf8(source, head, options, text)  # a byte that does not decode is reported first
             raise cell_error(source, error, _read_python.line_of_row(source, head, options, error.row)) from None
+        if pa.types.is_string(array.type):
+            _check_utf8(source, head, options, array)
+        arrays.append(array)
     return pa.Table.from_arrays(arrays, names=head.names)
+
+
+def _check_utf8(source: Source, head: Head, options: ReadOptions, text: Any) -> None:
+    """Refuses text that is not UTF-8. The parser leaves it unchecked: the cells of a column read as
+    numbers, booleans or times are ASCII, so only the columns kept as text need the check."""
+    try:
+        text.validate(full=True)
+    except _pa().ArrowInvalid:
+        _read_python.scan(source, head, options, keep=False)  # raises the error it finds
+        raise
 
 
 def _parse(source: Source, head: Head, options: ReadOptions, progress: Progress) -> Any:
@@ -93,6 +107,7 @@ def _parse(source: Source, head: Head, options: ReadOptions, progress: Progress)
         null_values=list(options.null_values),
         strings_can_be_null=True,
         quoted_strings_can_be_null=True,
+        check_utf8=False,  # see _check_utf8
     )
     block = _BLOCK
     while True:
@@ -110,7 +125,8 @@ def _parse(source: Source, head: Head, options: ReadOptions, progress: Progress)
                                     "in one block; use --engine python") from None
                 _read_python.scan(source, head, options, keep=False)  # raises the error it finds
                 raise
-    if text.num_rows and _left_open(source, head, options, text.column(width - 1)[-1].as_py()):
+    last = text.column(width - 1)[-1] if text.num_rows else None
+    if last is not None and _left_open(source, head, options, last.as_buffer().to_pybytes() if last.is_valid else None):
         _read_python.scan(source, head, options, keep=False)
     return text
 
@@ -136,16 +152,16 @@ def _has_quote(source: Source, offset: int) -> bool:
         return mapped.find(b'"', offset) >= 0
 
 
-def _left_open(source: Source, head: Head, options: ReadOptions, last: str | None) -> bool:
+def _left_open(source: Source, head: Head, options: ReadOptions, last: bytes | None) -> bool:
     """Whether the file ends inside a quoted field, which pyarrow reads to the end of the file.
 
     Such a field is the last one read, and the file ends with an opening quote and the field's
     text with every quote doubled, just after a delimiter or a line end.
     """
-    values = list(options.null_values) if last is None else [last]
+    values = [value.encode("utf-8", errors="surrogatepass") for value in options.null_values] if last is None else [last]
     with source.open() as handle:
         for value in values:
-            quoted = b'"' + value.replace('"', '""').encode("utf-8", errors="surrogatepass")
+            quoted = b'"' + value.replace(b'"', b'""')
             start = source.size - len(quoted)
             if start < head.offset:
                 continue
@@ -167,7 +183,10 @@ def decide(name: str, column: Any, declared: str | None) -> Any:
         return column
     if column.null_count == len(column):
         return pa.nulls(len(column), _arrow_type(declared))
-    first = _first(column)
+    try:
+        first = _first(column)
+    except UnicodeDecodeError:  # not UTF-8: the column stays text, which is checked and refused
+        return column
     if declared is None:
         if first in BOOLEAN_WORDS:
             converted = _booleans(column)
@@ -284,7 +303,7 @@ def _floats(column: Any, declared: bool) -> Any | None:
 
 
 def _datetimes(column: Any, shape: str) -> Any | None:
-    """date32 or timestamp[us] of the column, when every cell is a real date or time of one shape."""
+    """date32 or a timestamp of the column, when every cell is a real date or time of one shape."""
     pa, pc = _pa(), _pc()
     lengths = pc.binary_length(column)
     if shape == "date":
@@ -294,16 +313,11 @@ def _datetimes(column: Any, shape: str) -> Any | None:
         if values is None or pc.min(values.cast(pa.int32())).as_py() < _FIRST_DAY:
             return None
         return values
-    if shape == "naive":
-        if not _in(lengths, _int32s(_NAIVE_LENGTHS)):
-            return None
-        values = _cast(column, pa.timestamp("us"))
-    else:
-        if not _all(pc.match_substring_regex(column, f"^{AWARE}$")):
-            return None
-        values = _cast(column, pa.timestamp("us", "UTC"))
-    if values is None:
+    if shape == "naive" and not _in(lengths, _int32s(_NAIVE_LENGTHS)):
         return None
+    values = _cast(column, pa.timestamp("us", None if shape == "naive" else "UTC"))
+    if values is None or (shape == "aware" and not _all(pc.match_substring_regex(column, f"^{AWARE}$"))):
+        return None  # (the pattern is checked once the cast has found the text ASCII)
     bounds = pc.min_max(values.cast(pa.int64())).as_py()
     if bounds["min"] < _FIRST_MICROSECOND or bounds["max"] > _LAST_MICROSECOND:
         return None  # the year 0000, or past 9999 once in UTC

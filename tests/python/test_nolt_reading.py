@@ -66,6 +66,9 @@ CORPUS = [
          columns(("id", "string", ["9223372036854775807", "9223372036854775808", "9223372036854775809"]))),
     Case("latin-1-without-encoding", b"city\nM\xfcnchen\n",
          f"{P} line 2 (byte offset 6): cannot decode byte 0xfc as utf-8; give the file's encoding with --encoding, for example --encoding latin-1"),
+    Case("undecodable-byte-before-a-cell-that-does-not-fit", b"n,m\n1,2\nx,\xe9\n",
+         f"{P} line 3 (byte offset 10): cannot decode byte 0xe9 as utf-8; give the file's encoding with --encoding, for example --encoding latin-1",
+         options={"types": {"n": "integer"}}),
     Case("duplicate-names", "a,b,a\n1,2,3\n", f"{P}: duplicate column name 'a' at columns 1 and 3 (--rename-duplicates renames them)"),
     Case("empty-name", "a,,c\n1,2,3\n", f"{P}: empty column name at column 2 (--rename-duplicates renames them)"),
     # Shapes of files.
