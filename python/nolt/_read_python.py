@@ -70,7 +70,7 @@ def _rows(source: Source, head: Head, options: ReadOptions, progress: Progress |
         raw.seek(head.offset)
         stream = io.BufferedReader(CountingReader(raw, progress)) if progress is not None else raw  # type: ignore[arg-type]
         reader = csv_reader(io.TextIOWrapper(stream, encoding="utf-8", newline=""), head.delimiter)
-        lines, row = head.lines, 0  # lines read before the record, rows so far
+        lines = head.lines  # lines read before the record
         try:
             for fields in reader:
                 line, lines = lines + 1, head.lines + reader.line_num
@@ -83,7 +83,6 @@ def _rows(source: Source, head: Head, options: ReadOptions, progress: Progress |
                     return
                 elif fields == END_RECORD:
                     return
-                row += 1
                 yield line, fields
         except UnicodeDecodeError:
             raise decoding_error(source, options.encoding) or ReadError(f"cannot decode {source.name}") from None

@@ -199,8 +199,10 @@ class ReadOptions:
 
     def __post_init__(self) -> None:
         check_types(self.types)
-        if self.delimiter is not None and (len(self.delimiter) != 1 or self.delimiter in "\"\r\n"):
-            raise ReadError(f"the delimiter must be one character other than a quote or a line end, not {self.delimiter!r}")
+        delimiter = self.delimiter
+        printable = delimiter is not None and len(delimiter) == 1 and delimiter.isascii() and delimiter.isprintable()
+        if delimiter is not None and delimiter != "\t" and not (printable and delimiter != '"'):
+            raise ReadError(f"the delimiter must be a tab or one printable ASCII character other than a quote, not {delimiter!r}")
         try:
             codecs.lookup(self.encoding)
         except LookupError:
@@ -256,8 +258,8 @@ def detect_format(path: str, declared: str | None) -> str:
     suffix = os.path.splitext(path)[1].lower()
     if suffix in _SUFFIXES:
         return _SUFFIXES[suffix]
-    if path == "-" or (os.path.exists(path) and not os.path.isfile(path) and not os.path.isdir(path)):
-        return "csv"  # a stream without a telling name
+    if path == "-" or (os.path.exists(path) and not os.path.isfile(path)):
+        return "csv"  # standard input, a FIFO or process substitution: a stream without a telling name
     raise ReadError(f"cannot tell the format of {path}: use a .csv, .tsv, .parquet, .json or .jsonl name, or --format")
 
 
@@ -406,12 +408,12 @@ def sniff(lines: list[str], complete: bool) -> str:
     best, best_score = ",", (1, False)
     for candidate in _CANDIDATES:
         with fields_of_any_length():
-            records = [fields for fields in csv.reader(lines[: 4 * (_SNIFFED_ROWS + 1)], delimiter=candidate) if fields]
-        if not complete and len(records) > 1:
-            records.pop()  # perhaps cut short
-        if not records:
+            parsed = [fields for fields in csv.reader(lines[: 4 * (_SNIFFED_ROWS + 1)], delimiter=candidate) if fields]
+        if not complete and len(parsed) > 1:
+            parsed.pop()  # perhaps cut short
+        if not parsed:
             return ","
-        header, rows = records[0], records[1 : _SNIFFED_ROWS + 1]
+        header, rows = parsed[0], parsed[1 : _SNIFFED_ROWS + 1]
         score = (len(header), all(len(row) == len(header) for row in rows))
         if score > best_score:
             best, best_score = candidate, score
@@ -472,7 +474,9 @@ def read_file(path: str, options: ReadOptions) -> FileData:
 
 def _about_the_file(error: Exception) -> bool:
     pyarrow = sys.modules.get("pyarrow")
-    return isinstance(error, (OSError, ValueError)) or (pyarrow is not None and isinstance(error, pyarrow.ArrowException))
+    if isinstance(error, (OSError, ValueError, csv.Error)):
+        return True
+    return pyarrow is not None and isinstance(error, pyarrow.ArrowException)
 
 
 def _read(source: Source, file_format: str, use_arrow: bool, options: ReadOptions, progress: Progress) -> FileData:
@@ -495,15 +499,15 @@ def cell_error(source: Source, error: CellError, line: int | None) -> ReadError:
 
 
 def csv_reader(text: Iterable[str], delimiter: str) -> Any:
-    """The csv module's reader of the text, and then of the line that ends it (see END_MARK)."""
+    """The csv module's reader of the text and then of one more line, END_RECORD's one field."""
     return csv.reader(itertools.chain(text, END_RECORD), delimiter=delimiter, strict=False)
 
 
 def records(text: Iterable[str], delimiter: str) -> Iterator[tuple[int, int, list[str]]]:
     """(first line, last line, fields) of every record of the text, lines counted from 1.
 
-    A blank line gives no fields. A quoted field left
-    open at the end of the text ends in END_MARK, which the readers turn into an error.
+    A blank line gives no fields. A quoted field left open at the end of the text ends in
+    END_MARK, which the readers turn into an error.
     """
     with fields_of_any_length():
         reader = csv_reader(text, delimiter)

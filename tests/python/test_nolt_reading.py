@@ -223,7 +223,7 @@ def test_standard_input_a_fifo_and_the_sniffed_delimiter_said_in_the_header_line
     [
         (["profile", "{tmp}"], "{tmp} is a directory"),
         (["profile", "{tmp}/x.csv", "--encoding", "klingon"], "unknown encoding 'klingon'"),
-        (["profile", "{tmp}/x.csv", "--delimiter", ";;"], "the delimiter must be one character other than a quote or a line end, not ';;'"),
+        (["profile", "{tmp}/x.csv", "--delimiter", ";;"], "the delimiter must be a tab or one printable ASCII character other than a quote, not ';;'"),
         (["compare", "-", "-"], "standard input (-) can be read only once"),
         (["profile", "{tmp}/x.csv", "--rename-duplicates", "--types", "a.1=string"], None),
     ],
