@@ -95,7 +95,7 @@ FORMAT = _argument("--format", choices=FORMATS, help="file format (default: from
 ENGINE = _argument("--engine", choices=("auto", "pyarrow", "python"), default="auto",
                    help="file reader: pyarrow when installed (auto), or the standard library (python)")
 DELIMITER = _argument("--delimiter", metavar="CHAR",
-                      help="CSV delimiter, one character or 'tab' (default: tab for .tsv, else sniffed)")
+                      help="CSV delimiter, one ASCII character or 'tab' (default: tab for .tsv, else sniffed)")
 ENCODING = _argument("--encoding", default="utf-8", help="text encoding of CSV and JSON files (default: utf-8)")
 NULL_VALUES = _argument("--null-values", metavar="TEXT,...",
                         help="CSV fields that are null, comma-separated (default: the empty field only)")
