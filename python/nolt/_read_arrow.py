@@ -13,8 +13,10 @@ from __future__ import annotations
 
 import itertools
 import mmap
+import os
 from array import array
 from collections.abc import Iterator, Sequence
+from concurrent.futures import ThreadPoolExecutor
 from contextlib import contextmanager
 from typing import Any
 
@@ -69,9 +71,13 @@ def read_csv(source: Source, head: Head, options: ReadOptions, progress: Progres
     pa = _pa()
     text = _parse(source, head, options, progress)
     arrays = []
-    for position, name in enumerate(head.names):
+    # pyarrow.compute releases the interpreter lock: columns are decided side by side.
+    with ThreadPoolExecutor(min(len(head.names), os.cpu_count() or 1)) as pool:
+        decided = [pool.submit(decide, name, text.column(position), options.types.get(name))
+                   for position, name in enumerate(head.names)]
+    for name, future in zip(head.names, decided):
         try:
-            array = decide(name, text.column(position), options.types.get(name))
+            array = future.result()
         except CellError as error:
             _check_utf8(source, head, options, text)  # a byte that does not decode is reported first
             raise cell_error(source, error, _read_python.line_of_row(source, head, options, error.row)) from None
