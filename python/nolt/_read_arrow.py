@@ -84,6 +84,8 @@ def read_csv(source: Source, head: Head, options: ReadOptions, progress: Progres
         if pa.types.is_string(array.type):
             _check_utf8(source, head, options, array)
         arrays.append(array)
+    del text, decided
+    pa.default_memory_pool().release_unused()  # the text of the columns read as numbers and times
     return pa.Table.from_arrays(arrays, names=head.names)
 
 
