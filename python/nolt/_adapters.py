@@ -13,7 +13,7 @@ from collections.abc import Iterable, Mapping, Sequence
 from typing import Any
 
 from nolt import _arrow, _pandas, _polars
-from nolt._columns import TEXT_TYPES, Backend, NoTextForm, Types, check_types, iso_cell
+from nolt._columns import TEXT_TYPES, Backend, BeyondInt64, NoTextForm, Types, check_types, iso_cell, name_problems
 from nolt.types import ColumnTuple
 
 
@@ -23,6 +23,11 @@ def build_column(backend: Backend, name: str, column: Any, declared: str | None)
         return _build_column(backend, name, column, declared)
     except NoTextForm as error:
         raise TypeError(f"column '{name}' has data type {error.data_type}, which nolt cannot convert") from None
+    except BeyondInt64 as error:
+        raise ValueError(
+            f"column '{name}' holds the integer {error.extreme}, past the 64-bit integers nolt reads; "
+            f"read it as text with types={{{name!r}: 'string'}}"
+        ) from None
 
 
 def _build_column(backend: Backend, name: str, column: Any, declared: str | None) -> ColumnTuple:
@@ -90,13 +95,18 @@ def to_columns(data: object, types: Types | None = None) -> list[ColumnTuple]:
 # -- frames ---------------------------------------------------------------------------------
 
 
+def _unique_names(names: Sequence[str]) -> None:
+    """Refuses duplicate and empty column names: every comparison is by name."""
+    problems = name_problems(names)
+    if problems is not None:
+        raise ValueError(f"column names must be unique and not empty: {problems}")
+
+
 def _frame_columns(backend: Backend, pairs: Iterable[tuple[object, Any]], types: Types | None) -> list[ColumnTuple]:
     declared = check_types(types)
-    columns: list[ColumnTuple] = []
-    for raw_name, column in pairs:
-        name = raw_name if isinstance(raw_name, str) else str(raw_name)
-        columns.append(build_column(backend, name, column, declared.get(name)))
-    return columns
+    named = [(raw_name if isinstance(raw_name, str) else str(raw_name), column) for raw_name, column in pairs]
+    _unique_names([name for name, _ in named])
+    return [build_column(backend, name, column, declared.get(name)) for name, column in named]
 
 
 def from_pandas(frame: Any, types: Types | None = None) -> list[ColumnTuple]:
@@ -141,6 +151,7 @@ def from_dict(data: Mapping[str, Iterable[object]], types: Types) -> list[Column
     mapping can serve two versions of a dataset.
     """
     declared = check_types(types)
+    _unique_names(list(data))
     _checked_names(data, declared, "column")
     return [(name, declared[name], _plain_cells(values, declared[name])) for name, values in data.items()]
 
@@ -156,6 +167,7 @@ def from_records(records: Iterable[Mapping[str, object]], types: Types) -> list[
     if not all(isinstance(row, Mapping) for row in rows):
         raise TypeError("every record must be a dict")
     keys: set[str] = set().union(*rows) if rows else set()
+    _unique_names([name for name in declared if name in keys])
     _checked_names(sorted(keys - declared.keys(), key=str), declared, "record key")
     return [
         (name, logical_type, list(_plain_cells(map(operator.methodcaller("get", name), rows), logical_type)))

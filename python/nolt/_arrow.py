@@ -10,7 +10,7 @@ from __future__ import annotations
 from importlib.util import find_spec
 from typing import Any
 
-from nolt._columns import NoTextForm, iso_datetime64, optional_module
+from nolt._columns import NoTextForm, check_int64, iso_datetime64, optional_module
 
 
 def _pa() -> Any:
@@ -101,6 +101,8 @@ class _ArrowBackend:
             return self.text(column.cast(data_type.value_type)), False
         if logical_type == "unknown" and not pa.types.is_null(data_type):
             return self.text(column), False
+        if pa.types.is_uint64(data_type) and logical_type == "integer":
+            check_int64(None, _pc().max(column).as_py())
         return list(column.to_pylist()), False
 
     def text(self, column: Any) -> list[Any]:
@@ -115,7 +117,8 @@ class _ArrowBackend:
     def cast(self, column: Any, logical_type: str) -> Any:
         pa = _pa()
         target = {"integer": pa.int64(), "float": pa.float64(), "boolean": pa.bool_()}[logical_type]
-        return column.cast(target)
+        # Integers declared float are rounded to the nearest double, as the other libraries do.
+        return column.cast(target, safe=not (logical_type == "float" and pa.types.is_integer(column.type)))
 
 
 BACKEND = _ArrowBackend()

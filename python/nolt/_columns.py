@@ -18,7 +18,7 @@ imports a data-frame library; ``optional_module`` imports one on first use.
 
 from __future__ import annotations
 
-from collections.abc import Mapping
+from collections.abc import Mapping, Sequence
 from datetime import date, datetime, time, timezone
 from importlib import import_module
 from typing import Any, Protocol
@@ -29,6 +29,8 @@ TEXT_TYPES = frozenset({"string", "datetime", "categorical", "unknown"})
 
 Types = Mapping[str, str]
 
+_INT64_MAX = 2**63 - 1
+
 
 class NoTextForm(TypeError):
     """A column whose data type has no text form (nested or binary data)."""
@@ -36,6 +38,67 @@ class NoTextForm(TypeError):
     def __init__(self, data_type: object) -> None:
         super().__init__(str(data_type))
         self.data_type = data_type
+
+
+class BeyondInt64(ValueError):
+    """An integer column whose values pass the signed 64-bit range the core reads."""
+
+    def __init__(self, extreme: int) -> None:
+        super().__init__(str(extreme))
+        self.extreme = extreme
+
+
+def check_int64(low: object, high: object) -> None:
+    """Raises BeyondInt64 when the column's smallest or largest integer is past 64 bits."""
+    for extreme in (high, low):
+        if isinstance(extreme, int) and not -_INT64_MAX - 1 <= extreme <= _INT64_MAX:
+            raise BeyondInt64(extreme)
+
+
+def name_problems(names: Sequence[str]) -> str | None:
+    """What is wrong with a list of column names (duplicates, empty names), or None.
+
+    Positions are 1-based: "duplicate column name 'a' at columns 1 and 3; empty column name at
+    column 2".
+    """
+    positions: dict[str, list[int]] = {}
+    for position, name in enumerate(names, 1):
+        positions.setdefault(name, []).append(position)
+    problems = []
+    for name, found in positions.items():
+        where = _positions(found)
+        if name == "":
+            problems.append(f"empty column name at {where}")
+        elif len(found) > 1:
+            problems.append(f"duplicate column name {name!r} at {where}")
+    return "; ".join(problems) or None
+
+
+def _positions(found: list[int]) -> str:
+    if len(found) == 1:
+        return f"column {found[0]}"
+    return f"columns {', '.join(map(str, found[:-1]))} and {found[-1]}"
+
+
+def renamed(names: Sequence[str]) -> list[str]:
+    """Unique, non-empty names: a repeated name gets ".1", ".2", ... and an empty one "column_N".
+
+    N is the column's 1-based position; a new name that is already taken gets the next suffix.
+    """
+    taken = set(names)  # every name given, and every name made so far
+    used: set[str] = set()  # the names of the result so far
+    result: list[str] = []
+    for position, name in enumerate(names, 1):
+        candidate = name or f"column_{position}"
+        if candidate in (used if name else taken):
+            suffix = 1
+            while f"{candidate}.{suffix}" in taken:
+                suffix += 1
+            candidate = f"{candidate}.{suffix}"
+        taken.add(candidate)
+        used.add(candidate)
+        result.append(candidate)
+    return result
 
 
 class Backend(Protocol):

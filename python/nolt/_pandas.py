@@ -15,7 +15,7 @@ import math
 from typing import Any
 
 from nolt import _arrow
-from nolt._columns import iso_cell, iso_datetime64, optional_module
+from nolt._columns import check_int64, iso_cell, iso_datetime64, optional_module
 
 # pandas' inferred kinds of an object column and the logical type each stands for.
 _INFERRED = {
@@ -113,6 +113,9 @@ class _PandasBackend:
             if _numpy_backed(series, "f"):
                 return floats, True  # typed: a NaN (pandas' missing marker) becomes null in the core
             return list(floats.tolist()), True
+        if logical_type == "integer" and series.dtype.kind == "u" and series.dtype.itemsize == 8:
+            largest = series.max()  # numpy's uint64, or the nullable UInt64 (NA when all missing)
+            check_int64(None, None if largest is None or largest != largest else int(largest))
         if logical_type in ("integer", "boolean"):
             array = _numpy_numbers(series)
             if array is not None:

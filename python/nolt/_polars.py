@@ -11,7 +11,7 @@ from __future__ import annotations
 
 from typing import Any
 
-from nolt._columns import NoTextForm, optional_module
+from nolt._columns import NoTextForm, check_int64, optional_module
 
 _INTEGER_TYPES = frozenset({"Int8", "Int16", "Int32", "Int64", "Int128", "UInt8", "UInt16", "UInt32", "UInt64", "UInt128"})
 _TYPES = {
@@ -105,6 +105,8 @@ class _PolarsBackend:
             return self._floats(series), False
         if type_name in ("Categorical", "Enum") or (logical_type == "unknown" and type_name != "Null"):
             return self.text(series), False
+        if logical_type == "integer" and type_name in ("UInt64", "Int128", "UInt128"):
+            check_int64(series.min(), series.max())
         numbers = _numpy_numbers(series, type_name, logical_type)
         if numbers is not None:
             return numbers

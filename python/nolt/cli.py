@@ -1,11 +1,14 @@
 """The nolt command line: profile, suggest, validate, compare and drift on data files.
 
-    nolt profile  DATA                 [--types name=type,...] [--json]
+    nolt profile  DATA                 [--types name=type,...] [--json] [input options]
     nolt suggest  DATA [-o SCHEMA]     [--types ...] [--json]
     nolt validate DATA --schema SCHEMA [--types ...] [--json]
     nolt compare  BEFORE AFTER         [--types ...] [--json]
     nolt drift    BEFORE AFTER         [--types ...] [--json]
     nolt report   DATA [--schema SCHEMA] [--baseline OTHER] [-o HTML] [--types ...]
+
+The input options (--format, --engine, --delimiter, --encoding, --null-values,
+--rename-duplicates) say how the files are read; ``-`` reads standard input.
 
 Each command is one entry of ``COMMANDS``: its arguments, a step that reads the data files and
 computes the result, and a step that writes it. Errors of the reading and computing step that
@@ -32,7 +35,7 @@ from typing import IO, Any, NoReturn
 from nolt import _api, _cli_output
 from nolt._columns import LOGICAL_TYPES
 from nolt._progress import Progress
-from nolt._readers import FORMATS, ReadError, read
+from nolt._readers import FORMATS, ReadError, ReadOptions, read_file
 from nolt._report_page import Page, render
 from nolt._version import __version__
 from nolt.report import collect, reusable
@@ -90,12 +93,24 @@ TYPES = _argument("--types", action="append", default=[], metavar="NAME=TYPE,...
 FORMAT = _argument("--format", choices=FORMATS, help="file format (default: from the file name)")
 ENGINE = _argument("--engine", choices=("auto", "pyarrow", "python"), default="auto",
                    help="file reader: pyarrow when installed (auto), or the standard library (python)")
+DELIMITER = _argument("--delimiter", metavar="CHAR",
+                      help="CSV delimiter, one ASCII character or 'tab' (default: tab for .tsv, else sniffed)")
+ENCODING = _argument("--encoding", default="utf-8", help="text encoding of CSV and JSON files (default: utf-8)")
+NULL_VALUES = _argument("--null-values", metavar="TEXT,...",
+                        help="CSV fields that are null, comma-separated (default: the empty field only)")
+RENAME = _argument("--rename-duplicates", action="store_true",
+                   help="rename duplicate column names a, a.1, ... and empty ones column_N instead of refusing them")
+INPUT_OPTIONS = (TYPES, FORMAT, ENGINE, DELIMITER, ENCODING, NULL_VALUES, RENAME)
 # The options of the commands that print a result: the input options and --json.
 JSON = _argument("--json", action="store_true", help="print the result as JSON")
-RESULT_OPTIONS = (TYPES, JSON, FORMAT, ENGINE)
+RESULT_OPTIONS = (JSON, *INPUT_OPTIONS)
 
-DATA = _argument("data", help="CSV, TSV, Parquet or JSON-lines file")
+DATA = _argument("data", help="CSV, TSV, Parquet, JSON or JSON-lines file; - for standard input")
 VERSIONS = (_argument("before"), _argument("after"))
+
+
+def _delimiter(text: str | None) -> str | None:
+    return "\t" if text in ("tab", "\\t") else text
 
 
 class Inputs:
@@ -103,13 +118,33 @@ class Inputs:
 
     def __init__(self, args: argparse.Namespace) -> None:
         self.types = parse_types(args.types)
-        self.file_format: str | None = args.format
-        self.engine: str = args.engine
+        null_values = ("",) if args.null_values is None else tuple(args.null_values.split(","))
+        self.options = ReadOptions(
+            types=self.types,
+            file_format=args.format,
+            engine=args.engine,
+            delimiter=_delimiter(args.delimiter),
+            encoding=args.encoding,
+            null_values=null_values,
+            rename_duplicates=args.rename_duplicates,
+        )
+        self.notes: dict[str, str] = {}
 
     def datasets(self, *paths: str) -> list[list[ColumnTuple]]:
         """Reads every file, then converts every dataset, in the order given."""
-        data = [read(path, self.types, self.file_format, self.engine) for path in paths]
+        if paths.count("-") > 1:
+            raise UsageError("standard input (-) can be read only once")
+        data = []
+        for path in paths:
+            read = read_file(path, self.options)
+            self.notes[path] = read.note
+            data.append(read.data)
         return _api.prepare(self.types, *data)
+
+    def label(self, path: str) -> str:
+        """The path as the text output names it, with how it was read when that was guessed."""
+        note = self.notes.get(path)
+        return f"{path} ({note})" if note else path
 
 
 @dataclass(frozen=True)
@@ -120,7 +155,7 @@ class Command[Result]:
     help: str
     arguments: tuple[Argument, ...]
     compute: Callable[[argparse.Namespace, Inputs], Result]  # reads and computes; no output
-    emit: Callable[[argparse.Namespace, Result], int]  # writes the result; returns the exit status
+    emit: Callable[[argparse.Namespace, Inputs, Result], int]  # writes the result; returns the exit status
 
 
 # -- the commands ----------------------------------------------------------------------------
@@ -151,8 +186,8 @@ def _profile(args: argparse.Namespace, inputs: Inputs) -> DatasetProfile:
     return _api.profile(columns)
 
 
-def _print_profile(args: argparse.Namespace, profile: DatasetProfile) -> int:
-    _emit(profile, args.json, _cli_output.profile(profile, args.data))
+def _print_profile(args: argparse.Namespace, inputs: Inputs, profile: DatasetProfile) -> int:
+    _emit(profile, args.json, _cli_output.profile(profile, inputs.label(args.data)))
     return EXIT_OK
 
 
@@ -161,9 +196,9 @@ def _suggest(args: argparse.Namespace, inputs: Inputs) -> tuple[list[ColumnTuple
     return columns, _api.suggest_schema(columns)
 
 
-def _print_suggestion(args: argparse.Namespace, result: tuple[list[ColumnTuple], SuggestedSchema]) -> int:
+def _print_suggestion(args: argparse.Namespace, inputs: Inputs, result: tuple[list[ColumnTuple], SuggestedSchema]) -> int:
     columns, schema = result
-    _emit(schema, args.json, _cli_output.suggest(schema, args.data))
+    _emit(schema, args.json, _cli_output.suggest(schema, inputs.label(args.data)))
     if args.output:
         try:
             _api.save_schema(columns, args.output)
@@ -178,8 +213,8 @@ def _validate(args: argparse.Namespace, inputs: Inputs) -> ValidationReport:
     return _validate_file(columns, args.schema)
 
 
-def _print_validation(args: argparse.Namespace, report: ValidationReport) -> int:
-    _emit(report, args.json, _cli_output.validate(report, args.data, args.schema))
+def _print_validation(args: argparse.Namespace, inputs: Inputs, report: ValidationReport) -> int:
+    _emit(report, args.json, _cli_output.validate(report, inputs.label(args.data), args.schema))
     return EXIT_OK if report["is_valid"] else EXIT_INVALID
 
 
@@ -187,8 +222,8 @@ def _compare(args: argparse.Namespace, inputs: Inputs) -> DatasetComparison:
     return _api.compare(*inputs.datasets(args.before, args.after))
 
 
-def _print_comparison(args: argparse.Namespace, comparison: DatasetComparison) -> int:
-    _emit(comparison, args.json, _cli_output.compare(comparison, args.before, args.after))
+def _print_comparison(args: argparse.Namespace, inputs: Inputs, comparison: DatasetComparison) -> int:
+    _emit(comparison, args.json, _cli_output.compare(comparison, inputs.label(args.before), inputs.label(args.after)))
     return EXIT_OK
 
 
@@ -196,8 +231,8 @@ def _drift(args: argparse.Namespace, inputs: Inputs) -> DriftReport:
     return _api.drift(*inputs.datasets(args.before, args.after))
 
 
-def _print_drift(args: argparse.Namespace, drift: DriftReport) -> int:
-    _emit(drift, args.json, _cli_output.drift(drift, args.before, args.after))
+def _print_drift(args: argparse.Namespace, inputs: Inputs, drift: DriftReport) -> int:
+    _emit(drift, args.json, _cli_output.drift(drift, inputs.label(args.before), inputs.label(args.after)))
     return EXIT_OK
 
 
@@ -227,7 +262,7 @@ def _report(args: argparse.Namespace, inputs: Inputs) -> Page:
         progress.finish()
 
 
-def _write_report(args: argparse.Namespace, page: Page) -> int:
+def _write_report(args: argparse.Namespace, inputs: Inputs, page: Page) -> int:
     html = render(page)
     if args.output is None:
         sys.stdout.write(html)
@@ -270,9 +305,7 @@ COMMANDS: tuple[Command[Any], ...] = (
             _argument("--baseline", metavar="OTHER", help="also compare with this earlier version of the data"),
             _argument("-o", "--output", metavar="HTML", help="write the page to this file (default: standard output)"),
             _argument("--title", help="the page's heading (default: the data file's name)"),
-            TYPES,
-            FORMAT,
-            ENGINE,
+            *INPUT_OPTIONS,
         ),
         _report,
         _write_report,
@@ -326,7 +359,7 @@ def _run(command: Command[Any], args: argparse.Namespace) -> int:
     inputs = Inputs(args)
     with _input_errors():
         result = command.compute(args, inputs)
-    return command.emit(args, result)
+    return command.emit(args, inputs, result)
 
 
 def main(argv: Sequence[str] | None = None) -> int:

@@ -405,11 +405,12 @@ def list_columns(frame):
 @pytest.mark.parametrize("make", [pandas_frame, polars_frame], ids=["pandas", "polars"])
 def test_adapters_pass_arrays_with_the_results_of_lists(make):
     frame = make()
-    columns = nolt.to_columns(frame)
+    good = [name for name in frame.columns if name != "u64"]
+    columns = nolt.to_columns(frame[good])
     as_arrays = {name for name, _, values, *_ in columns if type(values) is np.ndarray}
     expected_arrays = {"i64", "u8", "f32", "f64", "flag", "small_u64"}
-    assert as_arrays == expected_arrays  # u64 beyond the int64 range and nullable columns stay lists
-    good = [name for name in frame.columns if name != "u64"]
+    assert as_arrays == expected_arrays  # nullable columns stay lists
     for function in (core.profile_dataset, core.observed_schema_dataset):
         assert repr(function(nolt.to_columns(frame[good]))) == repr(function(list_columns(frame[good])))
-    assert outcome(lambda: nolt.profile(frame)) == outcome(lambda: core.profile_dataset(list_columns(frame)))
+    # u64 beyond the int64 range is refused by name, where the core would raise a bare OverflowError
+    assert outcome(lambda: nolt.profile(frame))[:2] == ("raised", ValueError)
