@@ -10,6 +10,8 @@
 The input options (--format, --engine, --delimiter, --encoding, --null-values,
 --rename-duplicates) say how the files are read; ``-`` reads standard input.
 
+``-o`` replaces its file whole (``_outputs``) and never names one of the command's inputs.
+
 Each command is one entry of ``COMMANDS``: its arguments, a step that reads the data files and
 computes the result, and a step that writes it. Errors of the reading and computing step that
 come from the input are bad input; anything else is a fault in nolt.
@@ -25,6 +27,7 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import re
 import sys
 import traceback
 from collections.abc import Callable, Iterator, Mapping, Sequence
@@ -34,6 +37,7 @@ from typing import IO, Any, NoReturn
 
 from nolt import _api, _cli_output
 from nolt._columns import LOGICAL_TYPES
+from nolt._outputs import input_at, replace_file
 from nolt._progress import Progress
 from nolt._readers import FORMATS, ReadError, ReadOptions, read_file
 from nolt._report_page import Page, render
@@ -107,6 +111,37 @@ RESULT_OPTIONS = (JSON, *INPUT_OPTIONS)
 
 DATA = _argument("data", help="CSV, TSV, Parquet, JSON or JSON-lines file; - for standard input")
 VERSIONS = (_argument("before"), _argument("after"))
+
+
+def _output_path(text: str) -> str:
+    if not text:
+        raise argparse.ArgumentTypeError("an empty path names no file")
+    return text
+
+
+# The arguments naming files a command reads, and what each is called when -o would overwrite it.
+INPUT_FILES = (
+    ("data", "data file"), ("before", "data file"), ("after", "data file"), ("schema", "schema file"), ("baseline", "baseline file"),
+)
+
+
+def check_output(args: argparse.Namespace) -> None:
+    """Refuses an -o that is one of the command's inputs, before anything is read or written."""
+    output = getattr(args, "output", None)
+    if output is None:
+        return
+    inputs = [(role, getattr(args, name)) for name, role in INPUT_FILES if getattr(args, name, None) is not None]
+    found = input_at(output, inputs)
+    if found is not None:
+        role, path = found
+        where = "on standard input" if path == "-" else path
+        raise UsageError(f"-o {output} would overwrite the {role} {where}: write to another file")
+
+
+def _cannot_write(path: str, error: OSError) -> ReadError:
+    """The same message for a file written by the core (its text ends in "(os error N)") or by Python."""
+    reason = error.strerror or re.sub(r" \(os error \d+\)$", "", str(error))
+    return ReadError(f"cannot write {path}: {reason}")
 
 
 def _delimiter(text: str | None) -> str | None:
@@ -198,12 +233,13 @@ def _suggest(args: argparse.Namespace, inputs: Inputs) -> tuple[list[ColumnTuple
 
 def _print_suggestion(args: argparse.Namespace, inputs: Inputs, result: tuple[list[ColumnTuple], SuggestedSchema]) -> int:
     columns, schema = result
-    _emit(schema, args.json, _cli_output.suggest(schema, inputs.label(args.data)))
-    if args.output:
+    if args.output is not None:  # written first: a failure leaves nothing printed
         try:
             _api.save_schema(columns, args.output)
         except OSError as error:
-            raise ReadError(f"cannot write {args.output}: {error}") from None
+            raise _cannot_write(args.output, error) from None
+    _emit(schema, args.json, _cli_output.suggest(schema, inputs.label(args.data)))
+    if args.output is not None:
         _print([f"schema written to {args.output}"], sys.stderr if args.json else sys.stdout)
     return EXIT_OK
 
@@ -268,10 +304,9 @@ def _write_report(args: argparse.Namespace, inputs: Inputs, page: Page) -> int:
         sys.stdout.write(html)
         return EXIT_OK
     try:
-        with open(args.output, "w", encoding="utf-8") as handle:
-            handle.write(html)
+        replace_file(args.output, html.encode("utf-8"))
     except OSError as error:
-        raise ReadError(f"cannot write {args.output}: {error.strerror or error}") from None
+        raise _cannot_write(args.output, error) from None
     _print([f"report written to {args.output}"], sys.stdout)
     return EXIT_OK
 
@@ -282,7 +317,7 @@ COMMANDS: tuple[Command[Any], ...] = (
         "suggest",
         "suggest a schema, optionally save it",
         (*RESULT_OPTIONS, _argument("data"),
-         _argument("-o", "--output", metavar="SCHEMA", help="write the schema to this JSON file")),
+         _argument("-o", "--output", metavar="SCHEMA", type=_output_path, help="write the schema to this JSON file")),
         _suggest,
         _print_suggestion,
     ),
@@ -303,7 +338,8 @@ COMMANDS: tuple[Command[Any], ...] = (
             DATA,
             _argument("--schema", metavar="SCHEMA", help="also validate against this schema file (written by suggest -o)"),
             _argument("--baseline", metavar="OTHER", help="also compare with this earlier version of the data"),
-            _argument("-o", "--output", metavar="HTML", help="write the page to this file (default: standard output)"),
+            _argument("-o", "--output", metavar="HTML", type=_output_path,
+                      help="write the page to this file (default: standard output)"),
             _argument("--title", help="the page's heading (default: the data file's name)"),
             *INPUT_OPTIONS,
         ),
@@ -356,6 +392,7 @@ def _input_errors() -> Iterator[None]:
 
 
 def _run(command: Command[Any], args: argparse.Namespace) -> int:
+    check_output(args)
     inputs = Inputs(args)
     with _input_errors():
         result = command.compute(args, inputs)
