@@ -10,7 +10,9 @@
 The input options (--format, --engine, --delimiter, --encoding, --null-values,
 --rename-duplicates) say how the files are read; ``-`` reads standard input.
 
-``-o`` replaces its file whole (``_outputs``) and never names one of the command's inputs.
+``-o`` replaces its file whole (``_outputs``) and never names one of the command's inputs. Text
+from the data and from file names reaches the terminal with its control characters escaped
+(``_text.visible``), in tables, messages and tracebacks alike; ``--json`` escapes them as JSON.
 
 Each command is one entry of ``COMMANDS``: its arguments, a step that reads the data files and
 computes the result, and a step that writes it. Errors of the reading and computing step that
@@ -25,11 +27,11 @@ fails (a bug), with the traceback on stderr.
 from __future__ import annotations
 
 import argparse
-import json
 import os
 import re
 import sys
 import traceback
+import warnings
 from collections.abc import Callable, Iterator, Mapping, Sequence
 from contextlib import contextmanager
 from dataclasses import dataclass
@@ -41,6 +43,7 @@ from nolt._outputs import input_at, replace_file
 from nolt._progress import Progress
 from nolt._readers import FORMATS, ReadError, ReadOptions, read_file
 from nolt._report_page import Page, render
+from nolt._text import json_text, visible
 from nolt._version import __version__
 from nolt.report import collect, reusable
 from nolt.types import ColumnTuple, DatasetComparison, DatasetProfile, DriftReport, SuggestedSchema, ValidationReport
@@ -58,7 +61,7 @@ class UsageError(BadInput):
 
 class _Parser(argparse.ArgumentParser):
     def error(self, message: str) -> NoReturn:
-        self.exit(EXIT_BAD_INPUT, f"nolt: error: {message} (see 'nolt --help')\n")
+        self.exit(EXIT_BAD_INPUT, f"nolt: error: {visible(message)} (see 'nolt --help')\n")
 
 
 def parse_types(entries: Sequence[str]) -> dict[str, str]:
@@ -197,12 +200,12 @@ class Command[Result]:
 
 
 def _print(lines: Sequence[str], stream: IO[str]) -> None:
-    stream.write("\n".join(lines) + "\n")
+    stream.write("\n".join(map(visible, lines)) + "\n")
 
 
 def _emit(result: Any, as_json: bool, text_lines: Sequence[str]) -> None:
     if as_json:
-        sys.stdout.write(json.dumps(result, indent=2, ensure_ascii=False) + "\n")
+        sys.stdout.write(json_text(result, indent=2) + "\n")
     else:
         _print(text_lines, sys.stdout)
 
@@ -364,8 +367,19 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def _one_line(error: BaseException) -> str:
-    text = "; ".join(line.strip() for line in str(error).splitlines() if line.strip())
-    return text or type(error).__name__
+    """The message on one line, its control characters escaped (only line feeds join lines)."""
+    text = "; ".join(line.strip() for line in str(error).split("\n") if line.strip())
+    return visible(text or type(error).__name__)
+
+
+def _visible_lines(text: str) -> str:
+    return "".join(visible(line) + "\n" for line in text.rstrip("\n").split("\n"))
+
+
+def _show_warning(message: Warning | str, category: type[Warning], filename: str, lineno: int,
+                  file: Any = None, line: str | None = None) -> None:
+    """Warnings from the libraries reach the terminal like any other text: escaped."""
+    (file or sys.stderr).write(_visible_lines(warnings.formatwarning(message, category, filename, lineno, line)))
 
 
 # What reading and computing raise about the data rather than about nolt: wrong values or
@@ -401,6 +415,12 @@ def _run(command: Command[Any], args: argparse.Namespace) -> int:
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line and returns the exit status."""
+    with warnings.catch_warnings():
+        warnings.showwarning = _show_warning
+        return _main(argv)
+
+
+def _main(argv: Sequence[str] | None) -> int:
     parser = build_parser()
     try:
         args = parser.parse_args(argv)
@@ -416,6 +436,6 @@ def main(argv: Sequence[str] | None = None) -> int:
         os.dup2(devnull, sys.stdout.fileno())
         return EXIT_OK
     except (Exception, _api.InternalFault):
-        traceback.print_exc()
+        sys.stderr.write(_visible_lines(traceback.format_exc()))
         sys.stderr.write("nolt: internal error: this is a bug in nolt; please report it with the traceback above\n")
         return EXIT_INTERNAL_ERROR

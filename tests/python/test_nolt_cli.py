@@ -8,9 +8,11 @@ import subprocess
 import sys
 
 import errno
+import re
 import shutil
 import tempfile
 import threading
+import warnings
 
 import pytest
 
@@ -388,3 +390,64 @@ def test_both_commands_meet_permissions_alike():
         os.chmod(os.path.join(directory, "locked"), 0o755)
         shutil.rmtree(directory)
 
+
+# -- the terminal shows data, never obeys it -------------------------------------------------------
+
+HOSTILE_CSV = "a\x1b[2J,b\u202e\nx\x1b]0;pwn\x07,1\n\"\x9b31m\rz\",2\n"
+RAW_CONTROL = re.compile("[\x00-\x09\x0b-\x1f\x7f-\x9f\u061c\u200e\u200f\u2028\u2029\u202a-\u202e\u2066-\u2069]")
+ESCAPED = ["a\\x1b[2J", "b\\u202e"]
+CATEGORICAL_A = ["--types", "a\x1b[2J=categorical"]
+
+
+@pytest.mark.parametrize(
+    "arguments, shown",
+    [
+        (["profile", "h.csv"], ESCAPED),
+        (["suggest", "h.csv", *CATEGORICAL_A], [*ESCAPED, "x\\x1b]0;pwn\\x07, \\x9b31m\\rz"]),
+        (["suggest", "h.csv", *CATEGORICAL_A, "--json"], ['"a\\u001b[2J"', '"\\u009b31m\\rz"']),
+        (["validate", "h.csv", "--schema", "s.json", *CATEGORICAL_A], [ESCAPED[0], "observed '\\x9b31m\\rz'"]),
+        (["compare", "h.csv", "n.csv"], [*ESCAPED, "n\\x1b[31m"]),
+        (["drift", "h.csv", "n.csv"], [*ESCAPED, "n\\x1b[31m"]),
+        (["profile", "h.csv", "--types", "b\u202e=boolean"], ["column 'b\\u202e': cannot read '1' as boolean"]),
+        (["profile", "\x1b[2J.csv"], ["nolt: error: no such file: \\x1b[2J.csv"]),
+    ],
+)
+def test_control_characters_in_names_values_and_paths_are_shown_escaped(arguments, shown, tmp_path):
+    (tmp_path / "h.csv").write_text(HOSTILE_CSV, encoding="utf-8")
+    (tmp_path / "n.csv").write_text("n\x1b[31m\n1\n", encoding="utf-8")
+    _nolt_core.save_suggested_schema_dataset([("a\x1b[2J", "categorical", ["ok"]), ("b\u202e", "integer", [1])],
+                                             str(tmp_path / "s.json"))
+    completed = run(*arguments, cwd=tmp_path)
+    output = completed.stdout + completed.stderr
+    assert RAW_CONTROL.search(output) is None and completed.returncode in (0, 1, 2)
+    assert all(text in output for text in shown), output
+    if "--json" in arguments:
+        assert json.loads(completed.stdout)["columns"][0]["constraints"]["allowed_values"] == ["x\x1b]0;pwn\x07", "\x9b31m\rz"]
+
+
+def test_text_tables_stay_aligned_with_escaped_names(tmp_path):
+    (tmp_path / "h.csv").write_text(HOSTILE_CSV, encoding="utf-8")
+    assert run("profile", "h.csv", cwd=tmp_path).stdout.splitlines() == [
+        "h.csv: 2 rows, 2 columns",
+        "",
+        "column    type     nulls  distinct  min  median  max  mean",
+        "a\\x1b[2J  string       0         2",
+        "b\\u202e   integer      0         2    1     1.5    2   1.5",
+    ]
+
+
+def test_progress_labels_warnings_and_tracebacks_show_control_characters_escaped(monkeypatch, capsys):
+    stream = io.StringIO()
+    monkeypatch.setattr(_progress, "_DELAY", 0.0)
+    _progress.Progress("\x1b]0;title\x07.csv", 10, stream=stream, enabled=True).update(10)
+    assert stream.getvalue().startswith("\r\\x1b]0;title\\x07.csv [")
+
+    def noisy(columns):
+        warnings.warn("column \x1b[2J")
+        raise RuntimeError("cell \x1b]0;x\x07")
+
+    monkeypatch.setattr(cli._api, "profile", noisy)
+    assert cli.main(["profile", ORDERS, "--engine", "python"]) == 3
+    err = capsys.readouterr().err
+    assert "UserWarning: column \\x1b[2J\n" in err and "RuntimeError: cell \\x1b]0;x\\x07\n" in err
+    assert RAW_CONTROL.search(err) is None
