@@ -1,15 +1,21 @@
-"""The command line's text output: each result as a headline and a table."""
+"""The command line's text output: each result as a headline and a table.
+
+Cells are shown with their control characters escaped (``_text.visible``) before the columns are
+measured, so a table stays aligned whatever names and values the data holds; the command line
+escapes the headlines when it prints them.
+"""
 
 from __future__ import annotations
 
 from collections.abc import Sequence
 
-from nolt._text import number
+from nolt._text import number, visible
 from nolt.types import DatasetComparison, DatasetProfile, DriftReport, SuggestedSchema, ValidationReport
 
 
 def table(header: Sequence[str], rows: Sequence[Sequence[str]], right: frozenset[int] = frozenset()) -> list[str]:
     """Columns padded to their widest cell; the columns in ``right`` are right-aligned."""
+    header, rows = [visible(cell) for cell in header], [[visible(cell) for cell in row] for row in rows]
     widths = [max([len(header[index])] + [len(row[index]) for row in rows]) for index in range(len(header))]
     lines = []
     for row in [list(header), *rows]:

@@ -7,6 +7,8 @@ import sys
 import time
 from typing import TextIO
 
+from nolt._text import visible
+
 _DELAY = 0.5  # seconds before the bar appears: short reads show nothing
 _INTERVAL = 0.1  # seconds between redraws
 _WIDTH = 30
@@ -18,7 +20,7 @@ class Progress:
     def __init__(self, label: str, total: int, stream: TextIO | None = None, enabled: bool | None = None) -> None:
         self.stream = sys.stderr if stream is None else stream
         self.enabled = self.stream.isatty() if enabled is None else enabled
-        self.label = label
+        self.label = visible(label)  # a file name may hold control characters
         self.total = max(total, 1)
         self.started = time.monotonic()
         self.drawn_at = 0.0

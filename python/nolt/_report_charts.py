@@ -14,7 +14,6 @@ Both charts are bounded whatever the number of rows: a histogram has at most
 
 from __future__ import annotations
 
-import json
 import math
 from collections import Counter
 from collections.abc import Callable, Iterable, Sequence
@@ -22,7 +21,7 @@ from dataclasses import dataclass
 from importlib.util import find_spec
 from typing import Any, NamedTuple
 
-from nolt._text import escape, number, shorten
+from nolt._text import escape, json_text, number, shorten, visible
 
 HISTOGRAM_BINS = 20
 TOP_VALUES = 10
@@ -189,8 +188,8 @@ def value_text(value: str | bool | OtherCell) -> str:
 def value_json(value: str | bool | OtherCell) -> str:
     """The value for a data- attribute: JSON text, so that true and "true" stay apart."""
     if isinstance(value, OtherCell):
-        return json.dumps({"kind": value.kind, "text": value.text}, ensure_ascii=False)
-    return json.dumps(value, ensure_ascii=False)
+        return json_text({"kind": value.kind, "text": value.text})
+    return json_text(value)
 
 
 def histogram_svg(chart: Histogram, name: str) -> str:
@@ -253,7 +252,7 @@ def bars_svg(chart: TopValues, name: str, flagged: Callable[[str | bool | OtherC
         )
 
     for index, (value, count) in enumerate(chart.items):
-        text = value_text(value)
+        text = visible(value_text(value))  # escaped before it is cut, so that the label fits
         css = "bar flagged" if flagged(value) else "bar"
         bar(index, shorten(text, _LABEL_CHARS), shorten(text, _TITLE_CHARS), count, css, f'data-value="{escape(value_json(value))}"')
     if chart.other_count:

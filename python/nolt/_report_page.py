@@ -3,22 +3,23 @@
 Nothing on the page is fetched: the Content-Security-Policy allows no source at all except the
 one style sheet in the page, named by its hash, so a browser refuses scripts, fonts, images and
 style attributes even if some text slipped through. Every text that comes from the data is
-escaped. Numbers are shown rounded; the exact values are in data- attributes (``repr`` of the
-core's floats, JSON for issue values) for tools and tests that read the page.
+escaped, its control characters shown as escapes like ``\\x00`` (``_text.escape``): HTML allows
+neither them nor most of their character references. Numbers are shown rounded; the exact
+values are in data- attributes (``repr`` of the core's floats, JSON for issue values, with those
+characters as JSON escapes) for tools and tests that read the page.
 """
 
 from __future__ import annotations
 
 import base64
 import hashlib
-import json
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass, field
 from datetime import datetime
 from typing import Any, cast
 
 from nolt._report_charts import Histogram, OtherCell, TopValues, bars_svg, histogram_svg
-from nolt._text import escape, number, shorten
+from nolt._text import escape, json_text, number, shorten, visible
 from nolt.types import ColumnProfile, DatasetComparison, DatasetProfile, DriftReport, ValidationReport
 
 ISSUES_PER_COLUMN = 25  # rows of one column in an issue table; the rest are counted
@@ -202,7 +203,7 @@ def _issue_value(value: object) -> str:
         return ""
     if isinstance(value, bool):
         return "true" if value else "false"
-    return escape(shorten(str(value), _VALUE_CHARS))
+    return escape(shorten(visible(str(value)), _VALUE_CHARS))
 
 
 def group_issues(issues: Sequence[Any]) -> list[tuple[str | None, list[Any]]]:
@@ -239,8 +240,8 @@ def _issue_table(table_id: str, issues: Sequence[Any], with_values: bool, anchor
             if with_values:
                 expected, observed = issue["expected"], issue["observed"]
                 data += (
-                    f' data-expected="{_attr(json.dumps(expected, ensure_ascii=False))}"'
-                    f' data-observed="{_attr(json.dumps(observed, ensure_ascii=False))}"'
+                    f' data-expected="{_attr(json_text(expected))}"'
+                    f' data-observed="{_attr(json_text(observed))}"'
                 )
                 cells.append(f'<td class="value">{_issue_value(expected)}</td>')
                 cells.append(f'<td class="value">{_issue_value(observed)}</td>')
@@ -349,7 +350,7 @@ def _changes(page: Page) -> str:
             changes = ", ".join(f"<code>{escape(change)}</code>" for change in entry["changes"])
             parts.append(
                 f'<tr class="entry" data-column="{_attr(entry["name"])}" data-status="{_attr(status)}" '
-                f'data-changes="{_attr(json.dumps(entry["changes"]))}"><td class="column">{_column_cell(entry["name"], _anchors(page))}</td>'
+                f'data-changes="{_attr(json_text(entry["changes"]))}"><td class="column">{_column_cell(entry["name"], _anchors(page))}</td>'
                 f'<td><span class="status {_attr(status)}">{escape(status)}</span></td><td>{changes}</td></tr>'
             )
         parts.append("</tbody></table></div>")

@@ -10,6 +10,10 @@
 The input options (--format, --engine, --delimiter, --encoding, --null-values,
 --rename-duplicates) say how the files are read; ``-`` reads standard input.
 
+``-o`` replaces its file whole (``_outputs``) and never names one of the command's inputs. Text
+from the data and from file names reaches the terminal with its control characters escaped
+(``_text.visible``), in tables, messages and tracebacks alike; ``--json`` escapes them as JSON.
+
 Each command is one entry of ``COMMANDS``: its arguments, a step that reads the data files and
 computes the result, and a step that writes it. Errors of the reading and computing step that
 come from the input are bad input; anything else is a fault in nolt.
@@ -23,10 +27,11 @@ fails (a bug), with the traceback on stderr.
 from __future__ import annotations
 
 import argparse
-import json
 import os
+import re
 import sys
 import traceback
+import warnings
 from collections.abc import Callable, Iterator, Mapping, Sequence
 from contextlib import contextmanager
 from dataclasses import dataclass
@@ -34,9 +39,11 @@ from typing import IO, Any, NoReturn
 
 from nolt import _api, _cli_output
 from nolt._columns import LOGICAL_TYPES
+from nolt._outputs import input_at, replace_file
 from nolt._progress import Progress
 from nolt._readers import FORMATS, ReadError, ReadOptions, read_file
 from nolt._report_page import Page, render
+from nolt._text import json_text, visible
 from nolt._version import __version__
 from nolt.report import collect, reusable
 from nolt.types import ColumnTuple, DatasetComparison, DatasetProfile, DriftReport, SuggestedSchema, ValidationReport
@@ -54,7 +61,7 @@ class UsageError(BadInput):
 
 class _Parser(argparse.ArgumentParser):
     def error(self, message: str) -> NoReturn:
-        self.exit(EXIT_BAD_INPUT, f"nolt: error: {message} (see 'nolt --help')\n")
+        self.exit(EXIT_BAD_INPUT, f"nolt: error: {visible(message)} (see 'nolt --help')\n")
 
 
 def parse_types(entries: Sequence[str]) -> dict[str, str]:
@@ -107,6 +114,37 @@ RESULT_OPTIONS = (JSON, *INPUT_OPTIONS)
 
 DATA = _argument("data", help="CSV, TSV, Parquet, JSON or JSON-lines file; - for standard input")
 VERSIONS = (_argument("before"), _argument("after"))
+
+
+def _output_path(text: str) -> str:
+    if not text:
+        raise argparse.ArgumentTypeError("an empty path names no file")
+    return text
+
+
+# The arguments naming files a command reads, and what each is called when -o would overwrite it.
+INPUT_FILES = (
+    ("data", "data file"), ("before", "data file"), ("after", "data file"), ("schema", "schema file"), ("baseline", "baseline file"),
+)
+
+
+def check_output(args: argparse.Namespace) -> None:
+    """Refuses an -o that is one of the command's inputs, before anything is read or written."""
+    output = getattr(args, "output", None)
+    if output is None:
+        return
+    inputs = [(role, getattr(args, name)) for name, role in INPUT_FILES if getattr(args, name, None) is not None]
+    found = input_at(output, inputs)
+    if found is not None:
+        role, path = found
+        where = "on standard input" if path == "-" else path
+        raise UsageError(f"-o {output} would overwrite the {role} {where}: write to another file")
+
+
+def _cannot_write(path: str, error: OSError) -> ReadError:
+    """The same message for a file written by the core (its text ends in "(os error N)") or by Python."""
+    reason = error.strerror or re.sub(r" \(os error \d+\)$", "", str(error))
+    return ReadError(f"cannot write {path}: {reason}")
 
 
 def _delimiter(text: str | None) -> str | None:
@@ -162,12 +200,12 @@ class Command[Result]:
 
 
 def _print(lines: Sequence[str], stream: IO[str]) -> None:
-    stream.write("\n".join(lines) + "\n")
+    stream.write("\n".join(map(visible, lines)) + "\n")
 
 
 def _emit(result: Any, as_json: bool, text_lines: Sequence[str]) -> None:
     if as_json:
-        sys.stdout.write(json.dumps(result, indent=2, ensure_ascii=False) + "\n")
+        sys.stdout.write(json_text(result, indent=2) + "\n")
     else:
         _print(text_lines, sys.stdout)
 
@@ -198,12 +236,13 @@ def _suggest(args: argparse.Namespace, inputs: Inputs) -> tuple[list[ColumnTuple
 
 def _print_suggestion(args: argparse.Namespace, inputs: Inputs, result: tuple[list[ColumnTuple], SuggestedSchema]) -> int:
     columns, schema = result
-    _emit(schema, args.json, _cli_output.suggest(schema, inputs.label(args.data)))
-    if args.output:
+    if args.output is not None:  # written first: a failure leaves nothing printed
         try:
             _api.save_schema(columns, args.output)
         except OSError as error:
-            raise ReadError(f"cannot write {args.output}: {error}") from None
+            raise _cannot_write(args.output, error) from None
+    _emit(schema, args.json, _cli_output.suggest(schema, inputs.label(args.data)))
+    if args.output is not None:
         _print([f"schema written to {args.output}"], sys.stderr if args.json else sys.stdout)
     return EXIT_OK
 
@@ -268,10 +307,9 @@ def _write_report(args: argparse.Namespace, inputs: Inputs, page: Page) -> int:
         sys.stdout.write(html)
         return EXIT_OK
     try:
-        with open(args.output, "w", encoding="utf-8") as handle:
-            handle.write(html)
+        replace_file(args.output, html.encode("utf-8"))
     except OSError as error:
-        raise ReadError(f"cannot write {args.output}: {error.strerror or error}") from None
+        raise _cannot_write(args.output, error) from None
     _print([f"report written to {args.output}"], sys.stdout)
     return EXIT_OK
 
@@ -282,7 +320,7 @@ COMMANDS: tuple[Command[Any], ...] = (
         "suggest",
         "suggest a schema, optionally save it",
         (*RESULT_OPTIONS, _argument("data"),
-         _argument("-o", "--output", metavar="SCHEMA", help="write the schema to this JSON file")),
+         _argument("-o", "--output", metavar="SCHEMA", type=_output_path, help="write the schema to this JSON file")),
         _suggest,
         _print_suggestion,
     ),
@@ -303,7 +341,8 @@ COMMANDS: tuple[Command[Any], ...] = (
             DATA,
             _argument("--schema", metavar="SCHEMA", help="also validate against this schema file (written by suggest -o)"),
             _argument("--baseline", metavar="OTHER", help="also compare with this earlier version of the data"),
-            _argument("-o", "--output", metavar="HTML", help="write the page to this file (default: standard output)"),
+            _argument("-o", "--output", metavar="HTML", type=_output_path,
+                      help="write the page to this file (default: standard output)"),
             _argument("--title", help="the page's heading (default: the data file's name)"),
             *INPUT_OPTIONS,
         ),
@@ -328,8 +367,19 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def _one_line(error: BaseException) -> str:
-    text = "; ".join(line.strip() for line in str(error).splitlines() if line.strip())
-    return text or type(error).__name__
+    """The message on one line, its control characters escaped (only line feeds join lines)."""
+    text = "; ".join(line.strip() for line in str(error).split("\n") if line.strip())
+    return visible(text or type(error).__name__)
+
+
+def _visible_lines(text: str) -> str:
+    return "".join(visible(line) + "\n" for line in text.rstrip("\n").split("\n"))
+
+
+def _show_warning(message: Warning | str, category: type[Warning], filename: str, lineno: int,
+                  file: Any = None, line: str | None = None) -> None:
+    """Warnings from the libraries reach the terminal like any other text: escaped."""
+    (file or sys.stderr).write(_visible_lines(warnings.formatwarning(message, category, filename, lineno, line)))
 
 
 # What reading and computing raise about the data rather than about nolt: wrong values or
@@ -356,6 +406,7 @@ def _input_errors() -> Iterator[None]:
 
 
 def _run(command: Command[Any], args: argparse.Namespace) -> int:
+    check_output(args)
     inputs = Inputs(args)
     with _input_errors():
         result = command.compute(args, inputs)
@@ -364,6 +415,12 @@ def _run(command: Command[Any], args: argparse.Namespace) -> int:
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line and returns the exit status."""
+    with warnings.catch_warnings():
+        warnings.showwarning = _show_warning
+        return _main(argv)
+
+
+def _main(argv: Sequence[str] | None) -> int:
     parser = build_parser()
     try:
         args = parser.parse_args(argv)
@@ -379,6 +436,6 @@ def main(argv: Sequence[str] | None = None) -> int:
         os.dup2(devnull, sys.stdout.fileno())
         return EXIT_OK
     except (Exception, _api.InternalFault):
-        traceback.print_exc()
+        sys.stderr.write(_visible_lines(traceback.format_exc()))
         sys.stderr.write("nolt: internal error: this is a bug in nolt; please report it with the traceback above\n")
         return EXIT_INTERNAL_ERROR

@@ -7,11 +7,18 @@ import pathlib
 import subprocess
 import sys
 
+import errno
+import re
+import shutil
+import tempfile
+import threading
+import warnings
+
 import pytest
 
 import _nolt_core
 import nolt
-from nolt import _progress, cli
+from nolt import _outputs, _progress, cli
 from nolt.cli import parse_types, UsageError
 
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
@@ -45,9 +52,10 @@ def environment():
     return dict(os.environ, PYTHONPATH=os.pathsep.join(folders))
 
 
-def run(*arguments, cwd=None):
+def run(*arguments, cwd=None, stdin=None):
     return subprocess.run(
-        [sys.executable, "-m", "nolt", *arguments], capture_output=True, text=True, env=environment(), cwd=cwd, check=False
+        [sys.executable, "-m", "nolt", *arguments], capture_output=True, text=True, env=environment(), cwd=cwd, check=False,
+        stdin=stdin,
     )
 
 
@@ -265,3 +273,181 @@ def test_reading_through_the_counting_reader_reports_every_byte():
 def test_no_progress_output_when_stderr_is_not_a_terminal():
     completed = run("profile", ORDERS)
     assert completed.stderr == ""
+
+
+# -- the files -o writes -------------------------------------------------------------------------
+
+SAME_FILE = {  # arguments; the input the output would overwrite, as the message names it
+    "same path": (["suggest", "d.csv", "-o", "d.csv"], "data file d.csv"),
+    "symbolic link": (["suggest", "d.csv", "-o", "link.csv"], "data file d.csv"),
+    "hard link": (["suggest", "d.csv", "-o", "hard.csv"], "data file d.csv"),
+    "redirected standard input": (["suggest", "-", "-o", "hard.csv"], "data file on standard input"),
+    "report over its data": (["report", "link.csv", "-o", "d.csv"], "data file link.csv"),
+    "report over its schema": (["report", "v2.csv", "--schema", "s.json", "-o", "s.json"], "schema file s.json"),
+    "report over its baseline": (["report", "v2.csv", "--baseline", "d.csv", "-o", "hard.csv"], "baseline file d.csv"),
+}
+
+
+@pytest.mark.parametrize("case", SAME_FILE)
+def test_output_never_overwrites_an_input(case, tmp_path):
+    shutil.copy(ORDERS, tmp_path / "d.csv")
+    shutil.copy(ORDERS_V2, tmp_path / "v2.csv")
+    (tmp_path / "link.csv").symlink_to("d.csv")
+    os.link(tmp_path / "d.csv", tmp_path / "hard.csv")
+    _nolt_core.save_suggested_schema_dataset(hand_read(ORDERS), str(tmp_path / "s.json"))
+    before = {path.name: path.read_bytes() for path in tmp_path.iterdir()}
+    arguments, found = SAME_FILE[case]
+    with open(tmp_path / "d.csv", "rb") as stdin:
+        completed = run(*arguments, cwd=tmp_path, stdin=stdin)
+    output = arguments[arguments.index("-o") + 1]
+    assert (completed.returncode, completed.stdout, completed.stderr) == (
+        2, "", f"nolt: error: -o {output} would overwrite the {found}: write to another file\n")
+    assert {path.name: path.read_bytes() for path in tmp_path.iterdir()} == before
+
+
+@pytest.mark.parametrize("command", ["suggest", "report"])
+@pytest.mark.parametrize("target, reason", [("", None), ("none/out", "No such file or directory"), (".", "Is a directory")])
+def test_both_commands_refuse_an_output_they_cannot_write_alike(command, target, reason, tmp_path):
+    completed = run(command, ORDERS, "-o", target, cwd=tmp_path)
+    message = (f"cannot write {target}: {reason}" if reason else
+               "argument -o/--output: an empty path names no file (see 'nolt --help')")
+    assert (completed.returncode, completed.stdout, completed.stderr) == (2, "", f"nolt: error: {message}\n")
+    assert os.listdir(tmp_path) == []
+
+
+@pytest.mark.parametrize("failing", ["fsync", "replace"])
+def test_a_failed_write_leaves_the_previous_page_and_no_temporary_file(failing, tmp_path, monkeypatch, capsys):
+    target = tmp_path / "report.html"
+    target.write_text("previous page")
+
+    def full(*arguments):
+        raise OSError(errno.ENOSPC, "No space left on device")
+
+    monkeypatch.setattr(os, failing, full)
+    assert cli.main(["report", ORDERS, "--engine", "python", "-o", str(target)]) == 2
+    assert capsys.readouterr() == ("", f"nolt: error: cannot write {target}: No space left on device\n")
+    assert os.listdir(tmp_path) == ["report.html"] and target.read_text() == "previous page"
+
+
+def test_replace_file_writes_through_links_keeps_modes_and_writes_pipes_in_place(tmp_path):
+    real, link = tmp_path / "real.html", tmp_path / "link.html"
+    real.write_text("old")
+    real.chmod(0o640)
+    link.symlink_to(real.name)
+    _outputs.replace_file(str(link), b"new")
+    assert link.is_symlink() and real.read_bytes() == b"new" and (real.stat().st_mode & 0o777) == 0o640
+    pipe = tmp_path / "pipe"
+    os.mkfifo(pipe)
+    received = []
+    reader = threading.Thread(target=lambda: received.append(pipe.read_bytes()))
+    reader.start()
+    _outputs.replace_file(str(pipe), b"streamed")
+    reader.join(timeout=10)
+    assert received == [b"streamed"] and pipe.is_fifo()
+    assert sorted(os.listdir(tmp_path)) == ["link.html", "pipe", "real.html"]
+
+
+PERMISSION_CHILD = r"""
+import contextlib, io, os, sys
+from nolt import cli
+data, directory = sys.argv[1], sys.argv[2]
+for command in ("suggest", "report"):  # loads every module while the interpreter's files can be read
+    with contextlib.redirect_stdout(io.StringIO()):
+        cli.main([command, data, "--engine", "python"])
+if os.geteuid() == 0:  # from here on an ordinary user
+    os.setgroups([])
+    os.setgid(65534)
+    os.setuid(65534)
+for command in ("suggest", "report"):
+    for name in ("read_only", "locked/new", "locked/open"):
+        err = io.StringIO()
+        with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(err):
+            status = cli.main([command, data, "--engine", "python", "-o", os.path.join(directory, name)])
+        print(status, err.getvalue().replace(directory + "/", "").strip())
+"""
+
+
+def test_both_commands_meet_permissions_alike():
+    directory = tempfile.mkdtemp(prefix="nolt-cli-permissions-")  # reachable by the unprivileged child
+    try:
+        os.chmod(directory, 0o755)
+        shutil.copy(ORDERS, os.path.join(directory, "d.csv"))
+        os.chmod(os.path.join(directory, "d.csv"), 0o644)
+        os.mkdir(os.path.join(directory, "locked"))
+        for name, mode in (("read_only", 0o444), ("locked/open", 0o666), ("locked", 0o555)):
+            if name != "locked":
+                pathlib.Path(directory, name).write_text("keep")
+            os.chmod(os.path.join(directory, name), mode)
+        child = subprocess.run([sys.executable, "-c", PERMISSION_CHILD, os.path.join(directory, "d.csv"), directory],
+                               capture_output=True, text=True, timeout=120, env=environment())
+        assert child.returncode == 0, child.stderr[-3000:]
+        refusals = ["2 nolt: error: cannot write read_only: Permission denied",
+                    "2 nolt: error: cannot write locked/new: Permission denied", "0 "]
+        assert child.stdout.splitlines() == refusals * 2
+        assert pathlib.Path(directory, "read_only").read_text() == "keep"
+        assert pathlib.Path(directory, "locked", "open").read_text().startswith("<!DOCTYPE html>")  # in place
+    finally:
+        os.chmod(os.path.join(directory, "locked"), 0o755)
+        shutil.rmtree(directory)
+
+
+# -- the terminal shows data, never obeys it -------------------------------------------------------
+
+HOSTILE_CSV = "a\x1b[2J,b\u202e\nx\x1b]0;pwn\x07,1\n\"\x9b31m\rz\",2\n"
+RAW_CONTROL = re.compile("[\x00-\x09\x0b-\x1f\x7f-\x9f\u061c\u200e\u200f\u2028\u2029\u202a-\u202e\u2066-\u2069]")
+ESCAPED = ["a\\x1b[2J", "b\\u202e"]
+CATEGORICAL_A = ["--types", "a\x1b[2J=categorical"]
+
+
+@pytest.mark.parametrize(
+    "arguments, shown",
+    [
+        (["profile", "h.csv"], ESCAPED),
+        (["suggest", "h.csv", *CATEGORICAL_A], [*ESCAPED, "x\\x1b]0;pwn\\x07, \\x9b31m\\rz"]),
+        (["suggest", "h.csv", *CATEGORICAL_A, "--json"], ['"a\\u001b[2J"', '"\\u009b31m\\rz"']),
+        (["validate", "h.csv", "--schema", "s.json", *CATEGORICAL_A], [ESCAPED[0], "observed '\\x9b31m\\rz'"]),
+        (["compare", "h.csv", "n.csv"], [*ESCAPED, "n\\x1b[31m"]),
+        (["drift", "h.csv", "n.csv"], [*ESCAPED, "n\\x1b[31m"]),
+        (["profile", "h.csv", "--types", "b\u202e=boolean"], ["column 'b\\u202e': cannot read '1' as boolean"]),
+        (["profile", "\x1b[2J.csv"], ["nolt: error: no such file: \\x1b[2J.csv"]),
+    ],
+)
+def test_control_characters_in_names_values_and_paths_are_shown_escaped(arguments, shown, tmp_path):
+    (tmp_path / "h.csv").write_text(HOSTILE_CSV, encoding="utf-8")
+    (tmp_path / "n.csv").write_text("n\x1b[31m\n1\n", encoding="utf-8")
+    _nolt_core.save_suggested_schema_dataset([("a\x1b[2J", "categorical", ["ok"]), ("b\u202e", "integer", [1])],
+                                             str(tmp_path / "s.json"))
+    completed = run(*arguments, cwd=tmp_path)
+    output = completed.stdout + completed.stderr
+    assert RAW_CONTROL.search(output) is None and completed.returncode in (0, 1, 2)
+    assert all(text in output for text in shown), output
+    if "--json" in arguments:
+        assert json.loads(completed.stdout)["columns"][0]["constraints"]["allowed_values"] == ["x\x1b]0;pwn\x07", "\x9b31m\rz"]
+
+
+def test_text_tables_stay_aligned_with_escaped_names(tmp_path):
+    (tmp_path / "h.csv").write_text(HOSTILE_CSV, encoding="utf-8")
+    assert run("profile", "h.csv", cwd=tmp_path).stdout.splitlines() == [
+        "h.csv: 2 rows, 2 columns",
+        "",
+        "column    type     nulls  distinct  min  median  max  mean",
+        "a\\x1b[2J  string       0         2",
+        "b\\u202e   integer      0         2    1     1.5    2   1.5",
+    ]
+
+
+def test_progress_labels_warnings_and_tracebacks_show_control_characters_escaped(monkeypatch, capsys):
+    stream = io.StringIO()
+    monkeypatch.setattr(_progress, "_DELAY", 0.0)
+    _progress.Progress("\x1b]0;title\x07.csv", 10, stream=stream, enabled=True).update(10)
+    assert stream.getvalue().startswith("\r\\x1b]0;title\\x07.csv [")
+
+    def noisy(columns):
+        warnings.warn("column \x1b[2J")
+        raise RuntimeError("cell \x1b]0;x\x07")
+
+    monkeypatch.setattr(cli._api, "profile", noisy)
+    assert cli.main(["profile", ORDERS, "--engine", "python"]) == 3
+    err = capsys.readouterr().err
+    assert "UserWarning: column \\x1b[2J\n" in err and "RuntimeError: cell \\x1b]0;x\\x07\n" in err
+    assert RAW_CONTROL.search(err) is None

@@ -9,6 +9,7 @@ import base64
 import collections
 import csv
 import hashlib
+import html
 import io
 import json
 import math
@@ -126,6 +127,19 @@ def test_page_is_self_contained_with_a_strict_policy_and_no_active_content():
     digest = base64.b64encode(hashlib.sha256(style.encode()).digest()).decode()
     assert policy == f"default-src 'none'; style-src 'sha256-{digest}'; base-uri 'none'; form-action 'none'"
     assert "&lt;script&gt;alert(1)&lt;/script&gt;" in page and "&lt;img src=x onerror=alert(2)&gt;" in page
+
+
+CONTROLS = "nul\x00 esc\x1b[2J c1\x9b rlo\u202e"  # shown as nul\\x00 esc\\x1b[2J c1\\x9b rlo\\u202e
+
+
+def test_control_characters_show_as_escapes_and_stay_exact_in_json_attributes():
+    schema = [(CONTROLS, "categorical", False, None, ["x"])]
+    page = nolt.report({CONTROLS: [CONTROLS, "x"]}, schema=schema, types={CONTROLS: "categorical"}, title=CONTROLS)
+    assert re.search("[\x00-\x08\x0b\x0c\x0e-\x1f\x7f-\x9f\u202a-\u202e\u2066-\u2069]", page) is None
+    shown = "nul\\x00 esc\\x1b[2J c1\\x9b rlo\\u202e"
+    assert f"<h3>{shown}</h3>" in page and f"<title>{shown} \u2013 nolt report</title>" in page
+    observed = re.search(r'data-observed="([^"]*)"', page).group(1)
+    assert json.loads(html.unescape(observed)) == CONTROLS
 
 
 def test_page_size_does_not_grow_with_the_rows():
@@ -393,19 +407,19 @@ def test_orders_report_in_the_browser_matches_the_core(browser, tmp_path):
 
 
 def test_hostile_names_and_values_show_as_text(browser, tmp_path):
-    names = [HOSTILE, '"><img src=x onerror=alert(2)>', "</svg><style>*{display:none}</style>", "a&amp;b"]
-    values = ["</text></svg><script>alert(4)</script>", "<b>bold</b>", "x" * 500, "&lt;"]
+    names = [HOSTILE, '"><img src=x onerror=alert(2)>', "</svg><style>*{display:none}</style>", "a&amp;b", CONTROLS]
+    values = ["</text></svg><script>alert(4)</script>", "<b>bold</b>", "x" * 500, "&lt;", CONTROLS]
     data = {name: values[index:] + values[:index] for index, name in enumerate(names)}
     types = dict.fromkeys(names, "categorical")
     schema = [(HOSTILE, "categorical", False, None, ["<b>bold</b>"])]
     output = tmp_path / "hostile.html"
     output.write_text(nolt.report(data, schema=schema, types=types, title=HOSTILE), encoding="utf-8")
     page = load(browser, output)
-    assert [card["name"] for card in page["cards"]] == names
+    assert [card["name"] for card in page["cards"]] == names[:-1] + [_text.visible(CONTROLS)]
     assert [json.loads(bar["value"]) for bar in page["cards"][0]["bars"]["bars"]] == values
     assert browser.title == f"{HOSTILE} \u2013 nolt report"
-    assert [row["observed"] for row in page["validation"]] == [json.dumps(value) for value in values if value != "<b>bold</b>"] + ["null"] * 3
-    assert [row["column"] for row in page["validation"]] == [HOSTILE] * 3 + names[1:]
+    assert [row["observed"] for row in page["validation"]] == [json.dumps(value) for value in values if value != "<b>bold</b>"] + ["null"] * (len(names) - 1)
+    assert [row["column"] for row in page["validation"]] == [HOSTILE] * (len(values) - 1) + [*names[1:-1], _text.visible(CONTROLS)]
     screenshot(browser, tmp_path / "hostile.png")
 
 
