@@ -415,6 +415,10 @@ def _run(command: Command[Any], args: argparse.Namespace) -> int:
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line and returns the exit status."""
+    # A terminal or pipe that cannot show a character gets its escape, never a crash.
+    for stream in (sys.stdout, sys.stderr):
+        if hasattr(stream, "reconfigure"):
+            stream.reconfigure(errors="backslashreplace")
     with warnings.catch_warnings():
         warnings.showwarning = _show_warning
         return _main(argv)

@@ -451,3 +451,14 @@ def test_progress_labels_warnings_and_tracebacks_show_control_characters_escaped
     err = capsys.readouterr().err
     assert "UserWarning: column \\x1b[2J\n" in err and "RuntimeError: cell \\x1b]0;x\\x07\n" in err
     assert RAW_CONTROL.search(err) is None
+
+
+def test_an_ascii_only_output_shows_other_characters_escaped(tmp_path):
+    data = tmp_path / "cities.csv"
+    data.write_text("city\nZürich\n", encoding="utf-8")
+    completed = subprocess.run(
+        [sys.executable, "-m", "nolt", "suggest", str(data), "--types", "city=categorical"],
+        capture_output=True, env=dict(environment(), PYTHONIOENCODING="ascii"), check=False,
+    )
+    assert completed.returncode == 0, completed.stderr
+    assert b"Z\\xfcrich" in completed.stdout
