@@ -70,33 +70,12 @@ class RowTable {
 
   // Adds the text of `entry`, which is `text`, unless an equal text is in.
   void insert(Entry entry, std::string_view text) {
-    const Entry fingerprint_bits = entry & 0xFFFFFFFF00000000ULL;
-    for (std::size_t slot_idx = position(entry_fingerprint(entry));; slot_idx = (slot_idx + 1) & mask_) {
-      const Entry slot = slots_[slot_idx];
-      if (slot == kEmptySlot) {
-        slots_[slot_idx] = entry;
-        if (++size_ > grow_at_) rehash(capacity_ * 2);
-        return;
-      }
-      if ((slot & 0xFFFFFFFF00000000ULL) == fingerprint_bits && same_text(row_text(entry_row(slot)), text)) return;
-    }
+    insert_with(entry, [text] { return text; });
   }
 
-  // The same, the text found by the entry's row only when fingerprints agree.
+  // The same, the entry's text looked up by its row only when fingerprints agree.
   void insert(Entry entry) {
-    const Entry fingerprint_bits = entry & 0xFFFFFFFF00000000ULL;
-    for (std::size_t slot_idx = position(entry_fingerprint(entry));; slot_idx = (slot_idx + 1) & mask_) {
-      const Entry slot = slots_[slot_idx];
-      if (slot == kEmptySlot) {
-        slots_[slot_idx] = entry;
-        if (++size_ > grow_at_) rehash(capacity_ * 2);
-        return;
-      }
-      if ((slot & 0xFFFFFFFF00000000ULL) == fingerprint_bits &&
-          same_text(row_text(entry_row(slot)), row_text(entry_row(entry)))) {
-        return;
-      }
-    }
+    insert_with(entry, [this, entry] { return row_text(entry_row(entry)); });
   }
 
   // Inserts a run of entries, each slot prefetched a few entries ahead.
@@ -131,6 +110,20 @@ class RowTable {
   }
 
   std::string_view row_text(std::uint32_t row_idx) const noexcept { return values_->text((*values_)[row_idx]); }
+
+  template <class TextOf>
+  void insert_with(Entry entry, TextOf&& text_of) {
+    const Entry fingerprint_bits = entry & 0xFFFFFFFF00000000ULL;
+    for (std::size_t slot_idx = position(entry_fingerprint(entry));; slot_idx = (slot_idx + 1) & mask_) {
+      const Entry slot = slots_[slot_idx];
+      if (slot == kEmptySlot) {
+        slots_[slot_idx] = entry;
+        if (++size_ > grow_at_) rehash(capacity_ * 2);
+        return;
+      }
+      if ((slot & 0xFFFFFFFF00000000ULL) == fingerprint_bits && same_text(row_text(entry_row(slot)), text_of())) return;
+    }
+  }
 
   void set_capacity(std::size_t capacity) noexcept {
     capacity_ = capacity;
@@ -223,10 +216,10 @@ constexpr std::size_t kParallelMinRows = std::size_t{1} << 17;
 // of them is inserted, so the table's cache misses overlap.
 constexpr std::size_t kHashBatch = 16;
 
-// Rows [begin, end) into one table (and, when `tally` is set, the other cells
-// into it), with an interrupt check every kInterruptStride rows.
+// The texts of rows [begin, end) into one table and the other cells into the
+// tally, with an interrupt check every kInterruptStride rows.
 Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std::size_t end, RowTable& table,
-                             Tally* tally, const ExecutionContext& context) {
+                             Tally& tally, const ExecutionContext& context) {
   const Cell* cells = values.cells().data();
   Entry batch[kHashBatch];
   for (std::size_t chunk_begin = begin; chunk_begin < end; chunk_begin += kInterruptStride) {
@@ -240,8 +233,8 @@ Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std:
           if (cell.kind() == ValueKind::String) {
             const std::string_view text = values.text(cell);
             table.insert(make_entry(hash_text(text), row_idx), text);
-          } else if (tally != nullptr) {
-            tally->add(cell);
+          } else {
+            tally.add(cell);
           }
         }
         continue;
@@ -253,8 +246,8 @@ Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std:
           const Entry entry = make_entry(hash_text(values.text(cell)), row_idx);
           table.prefetch(entry);
           batch[text_count++] = entry;
-        } else if (tally != nullptr) {
-          tally->add(cell);
+        } else {
+          tally.add(cell);
         }
       }
       for (std::size_t text_idx = 0; text_idx < text_count; ++text_idx) table.insert(batch[text_idx]);
@@ -452,7 +445,7 @@ Result<std::uint64_t> count_texts_in_table(const ColumnValues& values, std::size
     const std::size_t end = first_row + (row_count - first_row) * (run_idx + 1) / run_count;
     RowTable& run_table = run_idx == 0 ? table : run_tables[run_idx - 1];
     if (run_idx != 0) run_table.reserve(table.size());
-    return count_rows_into_table(values, begin, end, run_table, &tallies[run_idx + 1], context);
+    return count_rows_into_table(values, begin, end, run_table, tallies[run_idx + 1], context);
   }));
   for (const RowTable& run_table : run_tables) table.insert_all(run_table);
   return static_cast<std::uint64_t>(table.size());
@@ -507,7 +500,7 @@ Result<ColumnCounts> count_column_values(const ColumnValues& values, const Execu
   std::vector<Tally> tallies(1);
   RowTable table(values);
   const std::size_t sample_end = std::min(row_count, kSampleRows);
-  NOLT_TRY(count_rows_into_table(values, 0, sample_end, table, &tallies[0], kSerialContext));
+  NOLT_TRY(count_rows_into_table(values, 0, sample_end, table, tallies[0], kSerialContext));
   const auto sample_texts = static_cast<std::size_t>(
       std::count_if(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(sample_end),
                     [](const Cell& cell) { return cell.kind() == ValueKind::String; }));

@@ -70,24 +70,45 @@ constexpr std::uint64_t kFractionBits = 0x000FFFFFFFFFFFFFULL;
 constexpr std::uint64_t kNegativeZeroKey = order_key(-0.0);
 constexpr std::uint64_t kPositiveZeroKey = order_key(0.0);
 
-// Sorted integer keys handed out in order as doubles, counting the runs of
-// equal keys (the distinct integers) on the way.
-class IntegerCursor {
+// What distinguishes the two kinds of sorted keys: how a key becomes its
+// double and its total-order key, and how many pairs of distinct keys are one
+// value. Integer keys: none. Float keys: -0.0 and +0.0, whose keys are
+// neighbours in the order, so when both occur they are one run less.
+struct IntegerKeys {
+  static double value_of(std::uint64_t key) noexcept { return static_cast<double>(integer_from_order_key(key)); }
+  static std::uint64_t total_order_key(std::uint64_t key) noexcept { return order_key(value_of(key)); }
+  static std::uint64_t joined_runs(std::span<const std::uint64_t>) noexcept { return 0; }
+};
+
+struct FloatKeys {
+  static double value_of(std::uint64_t key) noexcept { return from_order_key(key); }
+  static std::uint64_t total_order_key(std::uint64_t key) noexcept { return key; }
+  static std::uint64_t joined_runs(std::span<const std::uint64_t> keys) noexcept {
+    const bool both_zeros = std::binary_search(keys.begin(), keys.end(), kNegativeZeroKey) &&
+                            std::binary_search(keys.begin(), keys.end(), kPositiveZeroKey);
+    return both_zeros ? 1 : 0;
+  }
+};
+
+// Sorted keys handed out in order as doubles, counting the runs of equal
+// keys (the distinct values) on the way.
+template <class Keys>
+class KeyCursor {
  public:
-  explicit IntegerCursor(std::span<const std::uint64_t> keys) noexcept
+  explicit KeyCursor(std::span<const std::uint64_t> keys) noexcept
       : keys_(keys), previous_(keys.empty() ? 0 : keys.front()), runs_(keys.empty() ? 0 : 1) {}
 
-  static double value_of(std::uint64_t key) noexcept { return static_cast<double>(integer_from_order_key(key)); }
   bool done() const noexcept { return next_ == keys_.size(); }
-  // The total-order key of the next value, to merge with floats.
-  std::uint64_t next_order_key() const noexcept { return order_key(value_of(keys_[next_])); }
-  std::uint64_t runs() const noexcept { return runs_; }
+  // The total-order key of the next value, to merge with the other kind.
+  std::uint64_t next_order_key() const noexcept { return Keys::total_order_key(keys_[next_]); }
+  // Distinct values among the keys taken so far (all of them once done).
+  std::uint64_t distinct() const noexcept { return runs_ - Keys::joined_runs(keys_.first(next_)); }
 
   double take() noexcept {
     const std::uint64_t key = keys_[next_++];
     runs_ += key != previous_ ? 1 : 0;
     previous_ = key;
-    return value_of(key);
+    return Keys::value_of(key);
   }
 
  private:
@@ -97,30 +118,8 @@ class IntegerCursor {
   std::uint64_t runs_;
 };
 
-// Sorted total-order keys of finite floats handed out as doubles, counting
-// distinct values on the way: -0.0 and +0.0 (adjacent keys) are one value.
-class FloatCursor {
- public:
-  explicit FloatCursor(std::span<const std::uint64_t> keys) noexcept
-      : keys_(keys), previous_(keys.empty() ? 0 : keys.front()), runs_(keys.empty() ? 0 : 1) {}
-
-  bool done() const noexcept { return next_ == keys_.size(); }
-  std::uint64_t next_order_key() const noexcept { return keys_[next_]; }
-  std::uint64_t runs() const noexcept { return runs_; }
-
-  double take() noexcept {
-    const std::uint64_t key = keys_[next_++];
-    runs_ += (key != previous_ && !(previous_ == kNegativeZeroKey && key == kPositiveZeroKey)) ? 1 : 0;
-    previous_ = key;
-    return from_order_key(key);
-  }
-
- private:
-  std::span<const std::uint64_t> keys_;
-  std::size_t next_ = 0;
-  std::uint64_t previous_;  // the first key starts the first run
-  std::uint64_t runs_;
-};
+using IntegerCursor = KeyCursor<IntegerKeys>;
+using FloatCursor = KeyCursor<FloatKeys>;
 
 // Both sorted sequences merged in ascending total order into `out`.
 void merge_values(IntegerCursor& integers, FloatCursor& floats, double* out) noexcept {
@@ -245,8 +244,9 @@ struct CollectedKeys {
 // keys from the front of `keys` (room for every cell), finite floats become
 // total-order keys from the back, NaN and infinities are only noted. The
 // first refused cell ends the walk with the value-kind error.
-Status collect_keys(std::string_view column_name, LogicalType type, const ColumnValues& values,
-                    std::uint64_t* keys, CollectedKeys& collected, const ExecutionContext& context) {
+template <LogicalType kType>
+Status collect_keys(std::string_view column_name, const ColumnValues& values, std::uint64_t* keys,
+                    CollectedKeys& collected, const ExecutionContext& context) {
   const std::size_t row_count = values.size();
   const Cell* cells = values.cells().data();
   std::uint64_t* front = keys;
@@ -260,7 +260,7 @@ Status collect_keys(std::string_view column_name, LogicalType type, const Column
         case ValueKind::Null: ++collected.null_count; break;
         case ValueKind::Integer: *front++ = integer_order_key(cell.as_integer()); break;
         case ValueKind::Float: {
-          if (type == LogicalType::Integer) return value_kind_error(column_name, type, cell.kind());
+          if constexpr (kType == LogicalType::Integer) return value_kind_error(column_name, kType, cell.kind());
           const std::uint64_t bits = cell.float_bits();
           if ((bits & kExponentBits) != kExponentBits) {
             *--back = order_key(cell.as_float());
@@ -274,7 +274,7 @@ Status collect_keys(std::string_view column_name, LogicalType type, const Column
           break;
         }
         case ValueKind::Boolean:
-        case ValueKind::String: return value_kind_error(column_name, type, cell.kind());
+        case ValueKind::String: return value_kind_error(column_name, kType, cell.kind());
       }
     }
   }
@@ -305,7 +305,9 @@ Result<NumericSummary> summarize_numeric_column(std::string_view column_name, Lo
   const std::size_t row_count = values.size();
   workspace.reserve(row_count);
   CollectedKeys collected;
-  NOLT_TRY(collect_keys(column_name, type, values, workspace.keys(), collected, context));
+  NOLT_TRY(type == LogicalType::Integer
+               ? collect_keys<LogicalType::Integer>(column_name, values, workspace.keys(), collected, context)
+               : collect_keys<LogicalType::Float>(column_name, values, workspace.keys(), collected, context));
   summary.null_count = collected.null_count;
 
   // Integers and floats are sorted apart, each by its own exact order.
@@ -323,7 +325,7 @@ Result<NumericSummary> summarize_numeric_column(std::string_view column_name, Lo
   FloatCursor floats(float_keys);
   if (float_keys.empty() && !integer_keys.empty()) {
     summary.stats = stats_of_sorted(
-        integer_keys.size(), [&](std::size_t idx) { return IntegerCursor::value_of(integer_keys[idx]); },
+        integer_keys.size(), [&](std::size_t idx) { return IntegerKeys::value_of(integer_keys[idx]); },
         [&](std::size_t) { return integers.take(); });
   } else if (integer_keys.empty() && !float_keys.empty()) {
     summary.stats = stats_of_sorted(
@@ -336,7 +338,7 @@ Result<NumericSummary> summarize_numeric_column(std::string_view column_name, Lo
     summary.stats = stats_of_sorted(
         merged.size(), [&](std::size_t idx) { return merged[idx]; }, [&](std::size_t idx) { return merged[idx]; });
   }
-  summary.unique_count = integers.runs() + floats.runs() + (collected.seen_nan ? 1 : 0) +
+  summary.unique_count = integers.distinct() + floats.distinct() + (collected.seen_nan ? 1 : 0) +
                          (collected.seen_positive_infinity ? 1 : 0) + (collected.seen_negative_infinity ? 1 : 0);
   return summary;
 }
@@ -348,7 +350,7 @@ std::uint64_t count_distinct_numbers(std::span<std::uint64_t> integer_keys, std:
   FloatCursor floats(float_keys);
   while (!integers.done()) (void)integers.take();
   while (!floats.done()) (void)floats.take();
-  return integers.runs() + floats.runs();
+  return integers.distinct() + floats.distinct();
 }
 
 }  // namespace nolt

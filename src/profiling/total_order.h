@@ -17,14 +17,15 @@ namespace nolt {
 inline constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
 
 // Negative values: all bits flipped, so larger magnitudes come first; others:
-// the sign bit set, so they follow every negative value.
+// the sign bit set, so they follow every negative value. (The arithmetic
+// shift spreads the sign bit: a mask without a branch.)
 constexpr std::uint64_t order_key(double value) noexcept {
   const auto bits = std::bit_cast<std::uint64_t>(value);
-  return (bits & kSignBit) != 0 ? ~bits : bits | kSignBit;
+  return bits ^ (static_cast<std::uint64_t>(static_cast<std::int64_t>(bits) >> 63) | kSignBit);
 }
 
 constexpr double from_order_key(std::uint64_t key) noexcept {
-  return std::bit_cast<double>((key & kSignBit) != 0 ? key & ~kSignBit : ~key);
+  return std::bit_cast<double>(key ^ (~static_cast<std::uint64_t>(static_cast<std::int64_t>(key) >> 63) | kSignBit));
 }
 
 // Two's complement with the sign bit flipped: INT64_MIN becomes 0.
