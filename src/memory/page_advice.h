@@ -58,16 +58,8 @@ inline void prefault_for_writing(const void* data, std::size_t byte_count) noexc
 #endif
 }
 
-// Scratch arrays from this size on are aligned to and advised for huge pages.
-// Smaller ones are plain heap blocks: once the C library has freed a block of
-// that size it keeps such blocks for later calls (its mmap threshold adapts
-// up to 32 MiB), so they come back already faulted in, whereas a fresh huge
-// page costs a fault each time and, when the kernel must compact memory to
-// find one, several milliseconds.
-inline constexpr std::size_t kScratchHugePageMinBytes = std::size_t{32} << 20;
-
 // An uninitialised array of trivially copyable T for scratch work, aligned to
-// a huge page when very large so that all of it can be backed by huge pages.
+// a huge page when large so that all of it can be backed by huge pages.
 template <class T>
 class ScratchArray {
  public:
@@ -95,7 +87,7 @@ class ScratchArray {
     if (count <= count_) return;
     release();
     const std::size_t bytes = count * sizeof(T);
-    if (bytes >= kScratchHugePageMinBytes) {
+    if (bytes >= kHugePageAdviceMinBytes) {
       data_ = static_cast<T*>(::operator new(bytes, std::align_val_t{kHugePageBytes}));
       aligned_ = true;
       advise_huge_pages(data_, bytes);
