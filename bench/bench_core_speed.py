@@ -21,6 +21,8 @@ Every figure is the best wall time of R calls, all measured in one run:
 
 The module runs on one thread (it starts none); polars and pyarrow use every core.
 The load average before and after is printed, since the machine may be shared.
+numpy's BLAS is held to one thread (no measured work uses it; its idle workers
+would otherwise spin on the cores the measured work needs).
 """
 
 from __future__ import annotations
@@ -37,9 +39,11 @@ import time
 from pathlib import Path
 from typing import Any, Callable
 
-import numpy as np
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
-import _nolt_core as core
+import numpy as np  # noqa: E402
+
+import _nolt_core as core  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))

@@ -4,6 +4,8 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <functional>
+#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -46,6 +48,21 @@ void radix_sort_keys(std::span<std::uint64_t> keys, std::span<std::uint64_t> scr
   if (source != keys.data()) std::memcpy(keys.data(), source, key_count * sizeof(std::uint64_t));
 }
 
+namespace {
+
+// The number of low bits up to the highest bit in which some keys differ.
+unsigned varying_bits(std::span<const std::uint64_t> keys) noexcept {
+  std::uint64_t all_and = ~std::uint64_t{0};
+  std::uint64_t all_or = 0;
+  for (const std::uint64_t key : keys) {
+    all_and &= key;
+    all_or |= key;
+  }
+  return static_cast<unsigned>(std::bit_width(all_and ^ all_or));
+}
+
+}  // namespace
+
 struct KeySorter::Impl {
   hwy::Sorter vectorised;
 };
@@ -62,11 +79,18 @@ void KeySorter::sort(std::span<std::uint64_t> keys, std::span<std::uint64_t> scr
   // leaves this check within its first few keys.
   if (std::is_sorted(keys.begin(), keys.end())) return;
   if (scratch.size() >= keys.size()) {
-    const auto [min_key, max_key] = std::minmax_element(keys.begin(), keys.end());
-    const auto bits = static_cast<unsigned>(std::bit_width(*max_key - *min_key));
-    if (bits <= kRadixSortMaxBits) {
-      radix_sort_keys(keys, scratch.first(keys.size()), *min_key, bits);
-      return;
+    // The bits in which keys differ bound their range: above the highest of
+    // them every key has the bits of the common prefix. The opening keys
+    // usually show a wide range already, and then the full pass is skipped.
+    if (const unsigned bits = varying_bits(keys.first(64)); bits <= kRadixSortMaxBits) {
+      const std::uint64_t all_and = std::reduce(keys.begin(), keys.end(), ~std::uint64_t{0}, std::bit_and<>());
+      const std::uint64_t all_or = std::reduce(keys.begin(), keys.end(), std::uint64_t{0}, std::bit_or<>());
+      const auto range_bits = static_cast<unsigned>(std::bit_width(all_and ^ all_or));
+      if (range_bits <= kRadixSortMaxBits) {
+        const std::uint64_t prefix = range_bits == 64 ? 0 : all_and & ~((std::uint64_t{1} << range_bits) - 1);
+        radix_sort_keys(keys, scratch.first(keys.size()), prefix, range_bits);
+        return;
+      }
     }
   }
   impl_->vectorised(keys.data(), keys.size(), hwy::SortAscending());
