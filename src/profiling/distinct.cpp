@@ -262,17 +262,19 @@ Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std:
 // bytes, 256 KiB) stays in the second-level cache while it fills.
 constexpr std::size_t kPartitionEntries = std::size_t{1} << 14;
 
-// Texts as entries in one buffer, grouped by the top bits of their
-// fingerprint. Each run of rows (one per thread) writes its own region, one
-// slot range per partition sized from the run's rows; the rare entry of a
-// range that is full goes to the run's overflow list.
+// Texts as entries grouped by the top bits of their fingerprint, in the
+// workspace's two buffers (the lower half of the partitions in the first).
+// Each run of rows (one per thread) writes its own region of each partition,
+// sized from the run's rows; the rare entry of a region that is full goes to
+// the run's overflow list.
 class PartitionedEntries {
  public:
-  PartitionedEntries(std::size_t row_count, std::size_t run_count, unsigned partition_bits)
+  PartitionedEntries(std::size_t row_count, std::size_t run_count, unsigned partition_bits,
+                     ColumnWorkspace& workspace)
       : partition_bits_(partition_bits), partition_count_(std::size_t{1} << partition_bits),
-        run_bounds_(run_count + 1), run_offsets_(run_count), run_capacities_(run_count),
+        run_bounds_(run_count + 1), run_capacities_(run_count), regions_(run_count * partition_count_),
         fills_(run_count * partition_count_, 0), overflows_(run_count) {
-    std::size_t offset = 0;
+    std::size_t half_size = 0;
     for (std::size_t run_idx = 0; run_idx < run_count; ++run_idx) {
       run_bounds_[run_idx] = row_count * run_idx / run_count;
       const std::size_t rows = row_count * (run_idx + 1) / run_count - run_bounds_[run_idx];
@@ -280,14 +282,21 @@ class PartitionedEntries {
       // four standard deviations of slack make an overflow rare.
       const double mean = static_cast<double>(rows) / static_cast<double>(partition_count_);
       run_capacities_[run_idx] = static_cast<std::size_t>(mean + 4.0 * std::sqrt(mean)) + 16;
-      run_offsets_[run_idx] = offset;
-      offset += run_capacities_[run_idx] * partition_count_;
+      half_size += run_capacities_[run_idx] * (partition_count_ / 2);
     }
     run_bounds_[run_count] = row_count;
-    entries_.resize_discard(offset);
+    workspace.reserve(std::max(half_size, row_count));
+    Entry* halves[] = {workspace.first(), workspace.second()};
+    for (std::size_t run_idx = 0; run_idx < run_count; ++run_idx) {
+      for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
+        Entry*& next = halves[partition_idx < partition_count_ / 2 ? 0 : 1];
+        regions_[run_idx * partition_count_ + partition_idx] = next;
+        next += run_capacities_[run_idx];
+      }
+    }
   }
 
-  std::size_t run_count() const noexcept { return run_offsets_.size(); }
+  std::size_t run_count() const noexcept { return run_capacities_.size(); }
   std::size_t partition_count() const noexcept { return partition_count_; }
   std::size_t run_begin(std::size_t run_idx) const noexcept { return run_bounds_[run_idx]; }
   std::size_t run_end(std::size_t run_idx) const noexcept { return run_bounds_[run_idx + 1]; }
@@ -302,13 +311,11 @@ class PartitionedEntries {
   Status fill_run(const ColumnValues& values, std::size_t run_idx, OnOther&& on_other,
                   const ExecutionContext& context) {
     // Write positions in locals: stores of entries cannot alias them.
-    std::vector<Entry*> cursors(partition_count_);
+    Entry* const* regions = regions_.data() + run_idx * partition_count_;
+    std::vector<Entry*> cursors(regions, regions + partition_count_);
     std::vector<Entry*> limits(partition_count_);
-    Entry* const region = entries_.data() + run_offsets_[run_idx];
-    const std::size_t capacity = run_capacities_[run_idx];
     for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
-      cursors[partition_idx] = region + partition_idx * capacity;
-      limits[partition_idx] = cursors[partition_idx] + capacity;
+      limits[partition_idx] = regions[partition_idx] + run_capacities_[run_idx];
     }
     std::vector<Entry>& overflow = overflows_[run_idx];
     const unsigned shift = 64 - partition_bits_;
@@ -334,7 +341,7 @@ class PartitionedEntries {
     }
     for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
       fills_[run_idx * partition_count_ + partition_idx] =
-          static_cast<std::size_t>(cursors[partition_idx] - (region + partition_idx * capacity));
+          static_cast<std::size_t>(cursors[partition_idx] - regions[partition_idx]);
     }
     return Status();
   }
@@ -367,8 +374,7 @@ class PartitionedEntries {
   template <class Visit>
   void for_each_stretch(std::size_t partition_idx, Visit&& visit) const {
     for (std::size_t run_idx = 0; run_idx < run_count(); ++run_idx) {
-      visit(entries_.data() + run_offsets_[run_idx] + partition_idx * run_capacities_[run_idx],
-            fills_[run_idx * partition_count_ + partition_idx]);
+      visit(regions_[run_idx * partition_count_ + partition_idx], fills_[run_idx * partition_count_ + partition_idx]);
     }
     const std::size_t overflow_begin = overflow_bounds_[partition_idx];
     visit(grouped_overflow_.data() + overflow_begin, overflow_bounds_[partition_idx + 1] - overflow_begin);
@@ -378,13 +384,12 @@ class PartitionedEntries {
   unsigned partition_bits_;
   std::size_t partition_count_;
   std::vector<std::size_t> run_bounds_;
-  std::vector<std::size_t> run_offsets_;
   std::vector<std::size_t> run_capacities_;
+  std::vector<Entry*> regions_;  // per run and partition, in the workspace
   std::vector<std::size_t> fills_;
   std::vector<std::vector<Entry>> overflows_;
   std::vector<std::size_t> overflow_bounds_;
   std::vector<Entry> grouped_overflow_;
-  ScratchArray<Entry> entries_;
 };
 
 // Distinct texts of a column expected to hold about `expected_distinct` of
@@ -393,13 +398,14 @@ class PartitionedEntries {
 // (groups of partitions over the threads). Equal texts share a partition, so
 // the partitions' counts add up exactly.
 Result<std::uint64_t> count_texts_partitioned(const ColumnValues& values, std::size_t expected_distinct,
-                                              std::vector<Tally>& tallies, const ExecutionContext& context) {
+                                              std::vector<Tally>& tallies, ColumnWorkspace& workspace,
+                                              const ExecutionContext& context) {
   const std::size_t row_count = values.size();
   const std::size_t thread_count = context.thread_count();
   const std::size_t wanted = std::max<std::size_t>({2, expected_distinct / kPartitionEntries, 4 * thread_count});
   const auto partition_bits = static_cast<unsigned>(std::min(16, std::countr_zero(std::bit_ceil(wanted))));
   const std::size_t run_count = row_count < kParallelMinRows ? 1 : thread_count;
-  PartitionedEntries partitions(row_count, run_count, partition_bits);
+  PartitionedEntries partitions(row_count, run_count, partition_bits, workspace);
   tallies.resize(run_count);
 
   NOLT_TRY(run_until_failure(context, run_count, [&](std::size_t run_idx) -> Status {
@@ -492,6 +498,12 @@ Result<ColumnCounts> count_wide_column(const ColumnValues& values, const Executi
 }  // namespace
 
 Result<ColumnCounts> count_column_values(const ColumnValues& values, const ExecutionContext& context) {
+  ColumnWorkspace workspace;
+  return count_column_values(values, workspace, context);
+}
+
+Result<ColumnCounts> count_column_values(const ColumnValues& values, ColumnWorkspace& workspace,
+                                         const ExecutionContext& context) {
   const std::size_t row_count = values.size();
   if (row_count >= std::numeric_limits<std::uint32_t>::max()) return count_wide_column(values, context);
 
@@ -512,7 +524,7 @@ Result<ColumnCounts> count_column_values(const ColumnValues& values, const Execu
                                                  static_cast<double>(row_count));
   if (mostly_distinct && expected_distinct > 2 * kPartitionEntries) {
     std::vector<Tally> run_tallies;
-    NOLT_ASSIGN_OR_RETURN(text_distinct, count_texts_partitioned(values, expected_distinct, run_tallies, context));
+    NOLT_ASSIGN_OR_RETURN(text_distinct, count_texts_partitioned(values, expected_distinct, run_tallies, workspace, context));
     tallies = std::move(run_tallies);
   } else {
     if (mostly_distinct) table.reserve(expected_distinct);

@@ -8,6 +8,7 @@
 #include "data/values.h"
 #include "error/core_error.h"
 #include "parallel/execution.h"
+#include "profiling/statistics.h"
 
 namespace nolt {
 
@@ -20,7 +21,10 @@ struct ColumnCounts {
 // small table while the column repeats its texts, otherwise hash partitions
 // small enough to stay in cache, counted apart (and over the context's
 // threads); each text is hashed once. Numbers are sorted and their runs
-// counted. Fails only with the context's interrupt.
+// counted. The partitions are written into `workspace`. Fails only with the
+// context's interrupt.
+Result<ColumnCounts> count_column_values(const ColumnValues& values, ColumnWorkspace& workspace,
+                                         const ExecutionContext& context);
 Result<ColumnCounts> count_column_values(const ColumnValues& values, const ExecutionContext& context);
 
 }  // namespace nolt

@@ -12,29 +12,29 @@ namespace nolt {
 
 namespace {
 
-// Statistics workspaces handed to the column tasks one at a time, so a
-// profile allocates (and first-touches) one per thread, not one per column.
+// Column workspaces handed to the column tasks one at a time, so a profile
+// allocates (and first-touches) one per thread, not one per column.
 class WorkspacePool {
  public:
-  std::unique_ptr<StatisticsWorkspace> acquire() {
+  std::unique_ptr<ColumnWorkspace> acquire() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (free_.empty()) return std::make_unique<StatisticsWorkspace>();
-    std::unique_ptr<StatisticsWorkspace> workspace = std::move(free_.back());
+    if (free_.empty()) return std::make_unique<ColumnWorkspace>();
+    std::unique_ptr<ColumnWorkspace> workspace = std::move(free_.back());
     free_.pop_back();
     return workspace;
   }
-  void release(std::unique_ptr<StatisticsWorkspace> workspace) {
+  void release(std::unique_ptr<ColumnWorkspace> workspace) {
     std::lock_guard<std::mutex> lock(mutex_);
     free_.push_back(std::move(workspace));
   }
 
  private:
   std::mutex mutex_;
-  std::vector<std::unique_ptr<StatisticsWorkspace>> free_;
+  std::vector<std::unique_ptr<ColumnWorkspace>> free_;
 };
 
 Result<ColumnProfile> profile_column(const ColumnInput& column, std::uint64_t row_count,
-                                     StatisticsWorkspace& workspace, const ExecutionContext& context) {
+                                     ColumnWorkspace& workspace, const ExecutionContext& context) {
   ColumnProfile column_profile;
   column_profile.name = column.name;
   column_profile.logical_type = column.logical_type;
@@ -47,7 +47,7 @@ Result<ColumnProfile> profile_column(const ColumnInput& column, std::uint64_t ro
     column_profile.null_count = summary.null_count;
     column_profile.unique_count = summary.unique_count;
   } else {
-    NOLT_ASSIGN_OR_RETURN(const ColumnCounts counts, count_column_values(column.values, context));
+    NOLT_ASSIGN_OR_RETURN(const ColumnCounts counts, count_column_values(column.values, workspace, context));
     column_profile.null_count = counts.null_count;
     column_profile.unique_count = counts.unique_count;
   }
@@ -80,8 +80,8 @@ Result<DatasetProfile> profile_columns(const std::vector<ColumnInput>& columns, 
   profile.row_count = row_count;
   profile.columns.resize(columns.size());
   if (!context.parallel()) {
-    // One set of sort buffers for every numeric column of the dataset.
-    StatisticsWorkspace workspace;
+    // One workspace for every column of the dataset.
+    ColumnWorkspace workspace;
     NOLT_TRY(run_until_failure(context, columns.size(), [&](std::size_t column_idx) -> Status {
       NOLT_ASSIGN_OR_RETURN(profile.columns[column_idx], profile_column(columns[column_idx], row_count, workspace, context));
       return Status();
@@ -99,7 +99,7 @@ Result<DatasetProfile> profile_columns(const std::vector<ColumnInput>& columns, 
   NOLT_TRY(run_until_failure(
       across_columns, columns.size(),
       [&](std::size_t column_idx) -> Status {
-        std::unique_ptr<StatisticsWorkspace> workspace = workspaces.acquire();
+        std::unique_ptr<ColumnWorkspace> workspace = workspaces.acquire();
         Result<ColumnProfile> column_profile =
             profile_column(columns[column_idx], row_count, *workspace, within_column);
         workspaces.release(std::move(workspace));

@@ -293,33 +293,32 @@ Result<std::optional<NumericStats>> compute_numeric_stats(std::string_view colum
 
 Result<NumericSummary> summarize_numeric_column(std::string_view column_name, LogicalType type,
                                                 const ColumnValues& values) {
-  StatisticsWorkspace workspace;
+  ColumnWorkspace workspace;
   return summarize_numeric_column(column_name, type, values, workspace, kSerialContext);
 }
 
 Result<NumericSummary> summarize_numeric_column(std::string_view column_name, LogicalType type,
-                                                const ColumnValues& values, StatisticsWorkspace& workspace,
+                                                const ColumnValues& values, ColumnWorkspace& workspace,
                                                 const ExecutionContext& context) {
   NumericSummary summary;
   if (!is_numeric(type)) return summary;
   const std::size_t row_count = values.size();
   workspace.reserve(row_count);
+  // Keys in the first buffer, the sorts' scratch in the second.
+  const std::span<std::uint64_t> keys(workspace.first(), row_count);
+  const std::span<std::uint64_t> scratch(workspace.second(), row_count);
   CollectedKeys collected;
   NOLT_TRY(type == LogicalType::Integer
-               ? collect_keys<LogicalType::Integer>(column_name, values, workspace.keys(), collected, context)
-               : collect_keys<LogicalType::Float>(column_name, values, workspace.keys(), collected, context));
+               ? collect_keys<LogicalType::Integer>(column_name, values, keys.data(), collected, context)
+               : collect_keys<LogicalType::Float>(column_name, values, keys.data(), collected, context));
   summary.null_count = collected.null_count;
 
   // Integers and floats are sorted apart, each by its own exact order.
   const std::size_t float_begin = row_count - collected.float_count;
-  NOLT_ASSIGN_OR_RETURN(
-      const std::span<std::uint64_t> integer_keys,
-      sort_keys(std::span<std::uint64_t>(workspace.keys(), collected.integer_count),
-                std::span<std::uint64_t>(workspace.scratch(), collected.integer_count), context));
-  NOLT_ASSIGN_OR_RETURN(
-      const std::span<std::uint64_t> float_keys,
-      sort_keys(std::span<std::uint64_t>(workspace.keys() + float_begin, collected.float_count),
-                std::span<std::uint64_t>(workspace.scratch() + float_begin, collected.float_count), context));
+  NOLT_ASSIGN_OR_RETURN(const std::span<std::uint64_t> integer_keys,
+                        sort_keys(keys.first(collected.integer_count), scratch.first(collected.integer_count), context));
+  NOLT_ASSIGN_OR_RETURN(const std::span<std::uint64_t> float_keys,
+                        sort_keys(keys.subspan(float_begin), scratch.subspan(float_begin), context));
 
   IntegerCursor integers(integer_keys);
   FloatCursor floats(float_keys);

@@ -46,22 +46,24 @@ struct NumericSummary {
   std::uint64_t null_count = 0;
 };
 
-// The buffers of the statistics sort, kept from one column to the next so a
-// profile allocates them once. Scratch pages are only touched by the sorts
-// that need them.
-class StatisticsWorkspace {
+// Two scratch buffers of words for the column computations (sort keys and
+// their scratch; hash-partitioned texts), kept from one column to the next so
+// that a profile allocates them, and the kernel faults their pages in, once
+// per thread. Pages of the second buffer are only touched by the sorts that
+// need scratch.
+class ColumnWorkspace {
  public:
-  // Room for `count` keys and as much scratch; earlier contents are dropped.
+  // Room for `count` words in each buffer; earlier contents are dropped.
   void reserve(std::size_t count) {
-    keys_.resize_discard(count);
-    scratch_.resize_discard(count);
+    first_.resize_discard(count);
+    second_.resize_discard(count);
   }
-  std::uint64_t* keys() noexcept { return keys_.data(); }
-  std::uint64_t* scratch() noexcept { return scratch_.data(); }
+  std::uint64_t* first() noexcept { return first_.data(); }
+  std::uint64_t* second() noexcept { return second_.data(); }
 
  private:
-  ScratchArray<std::uint64_t> keys_;
-  ScratchArray<std::uint64_t> scratch_;
+  ScratchArray<std::uint64_t> first_;
+  ScratchArray<std::uint64_t> second_;
 };
 
 // compute_numeric_stats plus the counts; fails exactly as compute_numeric_stats
@@ -70,7 +72,7 @@ class StatisticsWorkspace {
 Result<NumericSummary> summarize_numeric_column(std::string_view column_name, LogicalType type,
                                                 const ColumnValues& values);
 Result<NumericSummary> summarize_numeric_column(std::string_view column_name, LogicalType type,
-                                                const ColumnValues& values, StatisticsWorkspace& workspace,
+                                                const ColumnValues& values, ColumnWorkspace& workspace,
                                                 const ExecutionContext& context);
 
 // The number of distinct values among integer keys and float keys (each as
