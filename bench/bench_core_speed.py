@@ -49,6 +49,7 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
 import peers  # noqa: E402
+from bench_buffers import make_arrays as numeric_arrays  # noqa: E402
 from datasets import CATEGORY_LEVELS  # noqa: E402
 
 DEFAULT_ROWS = 1_000_000
@@ -69,13 +70,6 @@ def high_cardinality(rows: int, seed: int = 18) -> list[tuple[str, str, list]]:
         ("segment", "categorical", levels),
         ("user_id", "string", ids),
     ]
-
-
-def numeric_arrays(rows: int, seed: int = 12) -> dict[str, np.ndarray]:
-    rng = np.random.default_rng(seed)
-    floats = rng.standard_normal(rows) * 1e3
-    floats[rng.random(rows) < 0.01] = np.nan
-    return {"int64": rng.integers(-(10**12), 10**12, rows), "float64": floats}
 
 
 def best_of(function: Callable[[], Any], repeats: int) -> float:
