@@ -1,9 +1,10 @@
 #include "parallel/execution.h"
 
-#include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <thread>
+
+#include <pthread.h>
 
 #if defined(__linux__)
 #include <sched.h>
@@ -12,6 +13,27 @@
 namespace nolt {
 
 namespace {
+
+// A condition variable over std::mutex, as std::condition_variable is, but
+// calling the thread library directly: libstdc++ 12 gives its wait() a new
+// symbol version (GLIBCXX_3.4.30), which alone would raise the wheel's
+// platform tag past manylinux_2_34.
+class ConditionVariable {
+ public:
+  ConditionVariable() { pthread_cond_init(&condition_, nullptr); }
+  ~ConditionVariable() { pthread_cond_destroy(&condition_); }
+  ConditionVariable(const ConditionVariable&) = delete;
+  ConditionVariable& operator=(const ConditionVariable&) = delete;
+
+  template <class Predicate>
+  void wait(std::unique_lock<std::mutex>& lock, Predicate&& done) {
+    while (!done()) pthread_cond_wait(&condition_, lock.mutex()->native_handle());
+  }
+  void notify_all() noexcept { pthread_cond_broadcast(&condition_); }
+
+ private:
+  pthread_cond_t condition_;
+};
 
 // One parallel_for call: its tasks are claimed one index at a time, by the
 // calling thread and by any worker that joins.
@@ -33,8 +55,8 @@ struct Job {
 
 struct Executor::Pool {
   std::mutex mutex;
-  std::condition_variable work_available;
-  std::condition_variable worker_left;
+  ConditionVariable work_available;
+  ConditionVariable worker_left;
   // Jobs that may still have unclaimed tasks, newest last. Workers take the
   // newest, so nested work (which the outer work waits for) goes first.
   std::vector<Job*> jobs;
