@@ -52,6 +52,7 @@ class RowTable {
     slots_.resize_discard(capacity);
     std::fill_n(slots_.data(), capacity, kEmptySlot);
     set_capacity(capacity);
+    views_.assign(capacity <= kViewCapacity ? capacity : 0, std::string_view());
     size_ = 0;
   }
 
@@ -111,6 +112,12 @@ class RowTable {
 
   std::string_view row_text(std::uint32_t row_idx) const noexcept { return values_->text((*values_)[row_idx]); }
 
+  // The text in a slot: its view while the table is small enough to keep
+  // them (no walk from the row to the column's bytes), else found by its row.
+  std::string_view stored_text(std::size_t slot_idx, Entry slot) const noexcept {
+    return views_.empty() ? row_text(entry_row(slot)) : views_[slot_idx];
+  }
+
   template <class TextOf>
   void insert_with(Entry entry, TextOf&& text_of) {
     const Entry fingerprint_bits = entry & 0xFFFFFFFF00000000ULL;
@@ -118,12 +125,18 @@ class RowTable {
       const Entry slot = slots_[slot_idx];
       if (slot == kEmptySlot) {
         slots_[slot_idx] = entry;
+        if (!views_.empty()) views_[slot_idx] = text_of();
         if (++size_ > grow_at_) rehash(capacity_ * 2);
         return;
       }
-      if ((slot & 0xFFFFFFFF00000000ULL) == fingerprint_bits && same_text(row_text(entry_row(slot)), text_of())) return;
+      if ((slot & 0xFFFFFFFF00000000ULL) == fingerprint_bits && same_text(stored_text(slot_idx, slot), text_of())) {
+        return;
+      }
     }
   }
+
+  // Views are kept up to this many slots (16 KiB of views).
+  static constexpr std::size_t kViewCapacity = 1024;
 
   void set_capacity(std::size_t capacity) noexcept {
     capacity_ = capacity;
@@ -134,21 +147,25 @@ class RowTable {
 
   void rehash(std::size_t capacity) {
     ScratchArray<Entry> old = std::move(slots_);
+    std::vector<std::string_view> old_views = std::move(views_);
     const std::size_t old_capacity = capacity_;
     slots_ = ScratchArray<Entry>(capacity);
     std::fill_n(slots_.data(), capacity, kEmptySlot);
     set_capacity(capacity);
+    views_.assign(capacity <= kViewCapacity ? capacity : 0, std::string_view());
     for (std::size_t slot_idx = 0; slot_idx < old_capacity; ++slot_idx) {
       const Entry entry = old[slot_idx];
       if (entry == kEmptySlot) continue;
       std::size_t target = position(entry_fingerprint(entry));
       while (slots_[target] != kEmptySlot) target = (target + 1) & mask_;
       slots_[target] = entry;
+      if (!views_.empty()) views_[target] = old_views.empty() ? row_text(entry_row(entry)) : old_views[slot_idx];
     }
   }
 
   const ColumnValues* values_;
   ScratchArray<Entry> slots_;
+  std::vector<std::string_view> views_;  // per slot, while the table is small
   std::size_t capacity_ = 0;
   std::size_t mask_ = 0;
   std::size_t size_ = 0;
