@@ -20,8 +20,8 @@ PyObject* compare_datasets(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> after_items, sequence_argument("after_columns", bound[1]));
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> before, convert_columns(std::move(before_items)));
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> after, convert_columns(std::move(after_items)));
-    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema before_schema, observe_columns(before));
-    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema after_schema, observe_columns(after));
+    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema before_schema, observe_columns(before, core_context()));
+    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema after_schema, observe_columns(after, core_context()));
     const DatasetComparison comparison = compare_observed_schemas(before_schema, after_schema);
     return comparison_to_dict(comparison);
   });
@@ -34,7 +34,7 @@ PyObject* schema_drift_datasets(PyObject*, PyObject* const* args, Py_ssize_t nar
     NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> after_items, sequence_argument("after_columns", bound[1]));
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> before, convert_columns(std::move(before_items)));
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> after, convert_columns(std::move(after_items)));
-    NOLT_ASSIGN_OR_RETURN(DriftReport report, detect_schema_drift(before, after));
+    NOLT_ASSIGN_OR_RETURN(DriftReport report, detect_schema_drift(before, after, core_context()));
     return drift_report_to_dict(report);
   });
 }

@@ -2,8 +2,13 @@
 #pragma once
 
 #include "frame.h"
+#include "parallel/execution.h"
 
 namespace nolt::py {
+
+// How the module computes: on the calling thread (it starts no thread) and,
+// for now, never interrupted. Every entry point passes this to the core.
+inline const ExecutionContext& core_context() noexcept { return kSerialContext; }
 
 inline constexpr ParamSpec kProfileDatasetParams{"profile_dataset", {"columns", ""}, 1};
 inline constexpr ParamSpec kObservedSchemaDatasetParams{"observed_schema_dataset", {"columns", ""}, 1};

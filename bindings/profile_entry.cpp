@@ -10,7 +10,7 @@ PyObject* profile_dataset(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     NOLT_ASSIGN_OR_RETURN(auto bound, bind_arguments(kProfileDatasetParams, args, nargs, kwnames));
     NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> items, sequence_argument("columns", bound[0]));
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, convert_columns(std::move(items)));
-    NOLT_ASSIGN_OR_RETURN(DatasetProfile profile, profile_dataset_columns(columns));
+    NOLT_ASSIGN_OR_RETURN(DatasetProfile profile, profile_dataset_columns(columns, core_context()));
     return profile_to_dict(profile);
   });
 }

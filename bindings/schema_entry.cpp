@@ -10,7 +10,7 @@ PyObject* observed_schema_dataset(PyObject*, PyObject* const* args, Py_ssize_t n
     NOLT_ASSIGN_OR_RETURN(auto bound, bind_arguments(kObservedSchemaDatasetParams, args, nargs, kwnames));
     NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> items, sequence_argument("columns", bound[0]));
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, convert_columns(std::move(items)));
-    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed, observe_columns(columns));
+    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed, observe_columns(columns, core_context()));
     return observed_schema_to_dict(observed);
   });
 }
@@ -20,7 +20,7 @@ PyObject* suggest_schema_dataset(PyObject*, PyObject* const* args, Py_ssize_t na
     NOLT_ASSIGN_OR_RETURN(auto bound, bind_arguments(kSuggestSchemaDatasetParams, args, nargs, kwnames));
     NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> items, sequence_argument("columns", bound[0]));
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, convert_columns(std::move(items)));
-    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed, observe_columns(columns));
+    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed, observe_columns(columns, core_context()));
     const SuggestedDatasetSchema suggested = derive_suggested_schema(observed.columns);
     return suggested_schema_to_dict(suggested);
   });
@@ -33,8 +33,8 @@ PyObject* inspect_dataset(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, convert_columns(std::move(items)));
     // One profile feeds all three views, so they always agree.
     NOLT_ASSIGN_OR_RETURN(const std::uint64_t row_count, check_equal_lengths(columns));
-    NOLT_ASSIGN_OR_RETURN(DatasetProfile profile, profile_columns(columns, row_count));
-    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed, derive_observed_schema(profile, columns));
+    NOLT_ASSIGN_OR_RETURN(DatasetProfile profile, profile_columns(columns, row_count, core_context()));
+    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed, derive_observed_schema(profile, columns, core_context()));
     const SuggestedDatasetSchema suggested = derive_suggested_schema(observed.columns);
     // The cells are no longer needed; free them before the result objects are built.
     std::vector<ColumnInput>().swap(columns);

@@ -18,7 +18,9 @@ PyObject* validate_dataset_file(PyObject*, PyObject* const* args, Py_ssize_t nar
     NOLT_ASSIGN_OR_RETURN(std::string schema_path, text_argument("schema_path", bound[1]));
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, convert_columns(std::move(items)));
     NOLT_ASSIGN_OR_RETURN(SuggestedDatasetSchema schema, load_suggested_schema(schema_path));
-    const ValidationReport report{validate_against_schema(columns, schema.columns)};
+    NOLT_ASSIGN_OR_RETURN(std::vector<ValidationIssue> issues,
+                          validate_against_schema(columns, schema.columns, core_context()));
+    const ValidationReport report{std::move(issues)};
     return validation_report_to_dict(report);
   });
 }
@@ -31,7 +33,9 @@ PyObject* validate_dataset_schema(PyObject*, PyObject* const* args, Py_ssize_t n
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, convert_columns(std::move(items)));
     NOLT_ASSIGN_OR_RETURN(std::vector<SuggestedColumnSchema> schema_columns,
                           build_suggested_columns(std::move(taken_columns)));
-    const ValidationReport report{validate_against_schema(columns, schema_columns)};
+    NOLT_ASSIGN_OR_RETURN(std::vector<ValidationIssue> issues,
+                          validate_against_schema(columns, schema_columns, core_context()));
+    const ValidationReport report{std::move(issues)};
     return validation_report_to_dict(report);
   });
 }

@@ -259,10 +259,10 @@ install_requirements() {
   say "installed them in $(since "$begun")"
 }
 
-# System libraries: C++ compiler, Abseil's hash containers, xxHash; for the tests
+# System libraries: C++ compiler, Abseil's hash containers, xxHash, Highway's vectorised sort; for the tests
 # GoogleTest and a headless browser with its driver for the HTML report tests.
 step="checking Debian packages"
-ensure_debs g++ libabsl-dev libxxhash-dev
+ensure_debs g++ libabsl-dev libxxhash-dev libhwy-dev
 if [ "$purpose" = test ]; then
   ensure_debs libgtest-dev chromium chromium-driver
 fi

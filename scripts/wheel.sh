@@ -6,7 +6,7 @@
 #      (python -m build), with the pinned build dependencies of .venv;
 #   3. auditwheel repair: every native module in the wheel is checked against the
 #      manylinux policies, the shared libraries outside the policy (today Debian's
-#      Abseil) are copied into nolt.libs/ under hashed names, the modules' RPATH
+#      Abseil and Highway) are copied into nolt.libs/ under hashed names, the modules' RPATH
 #      points there, and the wheel gets the most compatible manylinux tag;
 #   4. auditwheel show prints the tag and the system symbol versions it rests on.
 # Nothing here names a module: whatever extension modules the build installs are

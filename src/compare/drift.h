@@ -9,6 +9,7 @@
 #include "data/severity.h"
 #include "data/values.h"
 #include "error/core_error.h"
+#include "parallel/execution.h"
 
 namespace nolt {
 
@@ -36,7 +37,10 @@ struct DriftReport {
 };
 
 // Prepares the before side, then the after side (equal lengths, then every
-// value through numeric_value), then detects drift.
-Result<DriftReport> detect_schema_drift(const std::vector<ColumnInput>& before, const std::vector<ColumnInput>& after);
+// value through numeric_value, the columns of a side over the context's
+// threads; the first failing column in column order decides), then detects
+// drift.
+Result<DriftReport> detect_schema_drift(const std::vector<ColumnInput>& before, const std::vector<ColumnInput>& after,
+                                        const ExecutionContext& context = kSerialContext);
 
 }  // namespace nolt

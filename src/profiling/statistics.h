@@ -3,12 +3,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <variant>
 
 #include "data/values.h"
 #include "error/core_error.h"
 #include "memory/page_advice.h"
+#include "parallel/execution.h"
 
 namespace nolt {
 
@@ -32,38 +34,49 @@ Result<std::optional<double>> numeric_value(std::string_view column_name, Logica
 Result<std::optional<NumericStats>> compute_numeric_stats(std::string_view column_name, LogicalType type,
                                                           const ColumnValues& values);
 
-// The statistics of a column together with its distinct count when the sorted
-// values identify its distinct values: every non-null cell of one kind,
-// integers within +-2**53 (where the conversion to double is exact). The
-// profile then needs no hash set for the column.
+// The statistics of a numeric column together with its null count and its
+// distinct count, all from one walk over the cells and one sort. Integers and
+// floats are sorted apart, integers by their exact 64-bit value and floats by
+// the total order, so the runs of equal keys are the distinct values exactly
+// (integers beyond 2**53 that share a double stay apart); a NaN of any payload
+// counts as one value, -0.0 as +0.0, and Integer 1 and Float 1.0 as two.
 struct NumericSummary {
   std::optional<NumericStats> stats;
-  std::optional<std::uint64_t> unique_count;
-  std::uint64_t null_count = 0;  // Null cells, counted on the same walk (numeric columns only)
+  std::uint64_t unique_count = 0;
+  std::uint64_t null_count = 0;
 };
 
-// The buffers of the statistics sort, kept from one column to the next so a
-// profile allocates (and the kernel first-touches) them once.
-class StatisticsWorkspace {
+// Two scratch buffers of words for the column computations (sort keys and
+// their scratch; hash-partitioned texts), kept from one column to the next so
+// that a profile allocates them, and the kernel faults their pages in, once
+// per thread. Pages of the second buffer are only touched by the sorts that
+// need scratch.
+class ColumnWorkspace {
  public:
-  // Room for `count` keys and as much scratch; earlier contents are dropped.
+  // Room for `count` words in each buffer; earlier contents are dropped.
   void reserve(std::size_t count) {
-    keys_.resize_discard(count);
-    scratch_.resize_discard(count);
+    first_.resize_discard(count);
+    second_.resize_discard(count);
   }
-  std::uint64_t* keys() noexcept { return keys_.data(); }
-  std::uint64_t* scratch() noexcept { return scratch_.data(); }
+  std::uint64_t* first() noexcept { return first_.data(); }
+  std::uint64_t* second() noexcept { return second_.data(); }
 
  private:
-  ScratchArray<std::uint64_t> keys_;
-  ScratchArray<std::uint64_t> scratch_;
+  ScratchArray<std::uint64_t> first_;
+  ScratchArray<std::uint64_t> second_;
 };
 
-// compute_numeric_stats plus the distinct count where it comes for free;
-// fails exactly as compute_numeric_stats does.
+// compute_numeric_stats plus the counts; fails exactly as compute_numeric_stats
+// does, or with the context's interrupt. Columns of other types get an empty
+// summary.
 Result<NumericSummary> summarize_numeric_column(std::string_view column_name, LogicalType type,
                                                 const ColumnValues& values);
 Result<NumericSummary> summarize_numeric_column(std::string_view column_name, LogicalType type,
-                                                const ColumnValues& values, StatisticsWorkspace& workspace);
+                                                const ColumnValues& values, ColumnWorkspace& workspace,
+                                                const ExecutionContext& context);
+
+// The number of distinct values among integer keys and float keys (each as
+// made by integer_order_key and order_key of a finite float); sorts both.
+std::uint64_t count_distinct_numbers(std::span<std::uint64_t> integer_keys, std::span<std::uint64_t> float_keys);
 
 }  // namespace nolt

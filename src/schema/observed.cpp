@@ -25,7 +25,8 @@ std::vector<ObservedValue> collect_booleans(const ColumnValues& values) {
   return observed;
 }
 
-std::vector<ObservedValue> collect_texts(const ColumnValues& values, std::uint64_t unique_count) {
+Result<std::vector<ObservedValue>> collect_texts(const ColumnValues& values, std::uint64_t unique_count,
+                                                 const ExecutionContext& context) {
   std::vector<ObservedValue> observed;
   // The limit check above keeps unique_count small, so this never over-reserves.
   observed.reserve(static_cast<std::size_t>(unique_count));
@@ -33,7 +34,10 @@ std::vector<ObservedValue> collect_texts(const ColumnValues& values, std::uint64
   // until a distinct text is appended to the owned list.
   TextViewSet seen;
   seen.reserve(static_cast<std::size_t>(unique_count));
-  for (const Cell& cell : values) {
+  const std::size_t row_count = values.size();
+  for (std::size_t row_idx = 0; row_idx < row_count; ++row_idx) {
+    if (row_idx % kInterruptStride == 0 && row_idx != 0) NOLT_TRY(context.check());
+    const Cell& cell = values[row_idx];
     if (cell.kind() != ValueKind::String) continue;
     const std::string_view text = values.text(cell);
     if (!seen.insert(text).second) continue;
@@ -46,28 +50,38 @@ std::vector<ObservedValue> collect_texts(const ColumnValues& values, std::uint64
   return observed;
 }
 
-}  // namespace
-
-std::optional<std::vector<ObservedValue>> collect_observed_values(LogicalType type, const ColumnValues& values,
-                                                                   std::uint64_t unique_count) {
+Result<std::optional<std::vector<ObservedValue>>> observed_values_of(LogicalType type, const ColumnValues& values,
+                                                                     std::uint64_t unique_count,
+                                                                     const ExecutionContext& context) {
   switch (type) {
     case LogicalType::Boolean:
-      return collect_booleans(values);
+      return std::optional<std::vector<ObservedValue>>(collect_booleans(values));
     case LogicalType::String:
-    case LogicalType::Categorical:
-      if (unique_count > kObservedValuesLimit) return std::nullopt;
-      return collect_texts(values, unique_count);
+    case LogicalType::Categorical: {
+      if (unique_count > kObservedValuesLimit) break;
+      NOLT_ASSIGN_OR_RETURN(std::vector<ObservedValue> texts, collect_texts(values, unique_count, context));
+      return std::optional<std::vector<ObservedValue>>(std::move(texts));
+    }
     case LogicalType::Integer:
     case LogicalType::Float:
     case LogicalType::Datetime:
     case LogicalType::Unknown:
       break;
   }
-  return std::nullopt;
+  return std::optional<std::vector<ObservedValue>>();
+}
+
+}  // namespace
+
+std::optional<std::vector<ObservedValue>> collect_observed_values(LogicalType type, const ColumnValues& values,
+                                                                   std::uint64_t unique_count) {
+  // The serial context is never interrupted, so collecting cannot fail.
+  return observed_values_of(type, values, unique_count, kSerialContext).value();
 }
 
 Result<ObservedDatasetSchema> derive_observed_schema(const DatasetProfile& profile,
-                                                     const std::vector<ColumnInput>& columns) {
+                                                     const std::vector<ColumnInput>& columns,
+                                                     const ExecutionContext& context) {
   if (profile.columns.size() != columns.size()) {
     return CoreError::value_error(str_cat("Observed schema input has ", columns.size(), " columns; profile has ",
                                           profile.columns.size()));
@@ -89,11 +103,12 @@ Result<ObservedDatasetSchema> derive_observed_schema(const DatasetProfile& profi
 
   ObservedDatasetSchema schema;
   schema.row_count = profile.row_count;
-  schema.columns.reserve(columns.size());
-  for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
+  schema.columns.resize(columns.size());
+  NOLT_TRY(run_until_failure(context, columns.size(), [&](std::size_t column_idx) -> Status {
     const ColumnProfile& column_profile = profile.columns[column_idx];
-    std::optional<std::vector<ObservedValue>> observed_values = collect_observed_values(
-        column_profile.logical_type, columns[column_idx].values, column_profile.unique_count);
+    NOLT_ASSIGN_OR_RETURN(std::optional<std::vector<ObservedValue>> observed_values,
+                          observed_values_of(column_profile.logical_type, columns[column_idx].values,
+                                             column_profile.unique_count, context));
     // The distinct count covers every kind of non-null cell; a list that
     // misses some of them would silently under-report the column.
     if (observed_values && observed_values->size() != column_profile.unique_count) {
@@ -101,7 +116,7 @@ Result<ObservedDatasetSchema> derive_observed_schema(const DatasetProfile& profi
                                             observed_values->size(), " observed values; expected ",
                                             column_profile.unique_count));
     }
-    ObservedColumnSchema& column = schema.columns.emplace_back();
+    ObservedColumnSchema& column = schema.columns[column_idx];
     column.name = column_profile.name;
     column.logical_type = column_profile.logical_type;
     column.observed_nullable = column_profile.null_count != 0;
@@ -110,14 +125,16 @@ Result<ObservedDatasetSchema> derive_observed_schema(const DatasetProfile& profi
       column.observed_range = ObservedRange{column_profile.numeric_stats->min, column_profile.numeric_stats->max};
     }
     column.observed_values = std::move(observed_values);
-  }
+    return Status();
+  }));
   return schema;
 }
 
-Result<ObservedDatasetSchema> observe_columns(const std::vector<ColumnInput>& columns) {
+Result<ObservedDatasetSchema> observe_columns(const std::vector<ColumnInput>& columns,
+                                              const ExecutionContext& context) {
   NOLT_ASSIGN_OR_RETURN(const std::uint64_t row_count, check_equal_lengths(columns));
-  NOLT_ASSIGN_OR_RETURN(DatasetProfile profile, profile_columns(columns, row_count));
-  return derive_observed_schema(profile, columns);
+  NOLT_ASSIGN_OR_RETURN(DatasetProfile profile, profile_columns(columns, row_count, context));
+  return derive_observed_schema(profile, columns, context);
 }
 
 }  // namespace nolt

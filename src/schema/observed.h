@@ -9,6 +9,7 @@
 
 #include "data/values.h"
 #include "error/core_error.h"
+#include "parallel/execution.h"
 #include "profiling/profile.h"
 
 namespace nolt {
@@ -41,10 +42,14 @@ inline constexpr std::uint64_t kObservedValuesLimit = 50;
 std::optional<std::vector<ObservedValue>> collect_observed_values(LogicalType type, const ColumnValues& values,
                                                                    std::uint64_t unique_count);
 
+// The observed schema of columns already profiled; the columns' observed
+// values are collected over the context's threads.
 Result<ObservedDatasetSchema> derive_observed_schema(const DatasetProfile& profile,
-                                                     const std::vector<ColumnInput>& columns);
+                                                     const std::vector<ColumnInput>& columns,
+                                                     const ExecutionContext& context = kSerialContext);
 
 // check_equal_lengths, profile_columns, derive_observed_schema.
-Result<ObservedDatasetSchema> observe_columns(const std::vector<ColumnInput>& columns);
+Result<ObservedDatasetSchema> observe_columns(const std::vector<ColumnInput>& columns,
+                                              const ExecutionContext& context = kSerialContext);
 
 }  // namespace nolt

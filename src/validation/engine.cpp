@@ -1,5 +1,7 @@
 #include "validation/engine.h"
 
+#include <algorithm>
+
 #include "common/name_join.h"
 
 namespace nolt {
@@ -37,13 +39,28 @@ class AllowedSet {
   bool allows_false_ = false;
 };
 
+// The cells of a column in stretches of kInterruptStride, with an interrupt
+// check before every stretch but the first; visit(cell) returns false to stop.
+template <class Visit>
+Status scan_cells(const ColumnValues& values, const ExecutionContext& context, Visit&& visit) {
+  const std::size_t row_count = values.size();
+  for (std::size_t chunk_begin = 0; chunk_begin < row_count; chunk_begin += kInterruptStride) {
+    if (chunk_begin != 0) NOLT_TRY(context.check());
+    const std::size_t chunk_end = std::min(row_count, chunk_begin + kInterruptStride);
+    for (std::size_t row_idx = chunk_begin; row_idx < chunk_end; ++row_idx) {
+      if (!visit(values[row_idx])) return Status();
+    }
+  }
+  return Status();
+}
+
 // Emits one value_not_allowed per distinct disallowed string or boolean cell,
 // in the order the values are first met. Texts stay borrowed from the column's
 // arena until the issues are built.
-void check_allowed_values(const SuggestedColumnSchema& schema_column, const ColumnValues& values,
-                          std::vector<ValidationIssue>& issues) {
+Status check_allowed_values(const SuggestedColumnSchema& schema_column, const ColumnValues& values,
+                            std::vector<ValidationIssue>& issues, const ExecutionContext& context) {
   const AllowedSet allowed(*schema_column.constraints.allowed_values, schema_column.logical_type);
-  if (allowed.empty()) return;
+  if (allowed.empty()) return Status();
 
   struct Disallowed {
     std::string_view text;
@@ -54,36 +71,40 @@ void check_allowed_values(const SuggestedColumnSchema& schema_column, const Colu
   TextViewSet seen_texts;
   bool seen_true = false;
   bool seen_false = false;
-  for (const Cell& cell : values) {
+  NOLT_TRY(scan_cells(values, context, [&](const Cell& cell) {
     if (cell.kind() == ValueKind::String) {
       const std::string_view text = values.text(cell);
-      if (allowed.contains_text(text)) continue;
+      if (allowed.contains_text(text)) return true;
       if (seen_texts.insert(text).second) first_met.push_back({text, false, false});
     } else if (cell.kind() == ValueKind::Boolean) {
       const bool value = cell.as_boolean();
-      if (allowed.contains_boolean(value)) continue;
+      if (allowed.contains_boolean(value)) return true;
       bool& seen = value ? seen_true : seen_false;
       if (!seen) {
         seen = true;
         first_met.push_back({{}, true, value});
       }
     }
-  }
+    return true;
+  }));
   for (const Disallowed& value : first_met) {
     IssueValue observed = value.is_boolean ? IssueValue(value.boolean) : IssueValue(std::string(value.text));
     issues.push_back(make_issue(IssueCode::ValueNotAllowed, schema_column.name, std::nullopt, std::move(observed)));
   }
+  return Status();
 }
 
 // True at the first integer or float cell strictly outside the bounds. A NaN
 // cell is skipped and a NaN bound never compares, so neither ever violates.
-bool violates_range(const SuggestedNumericRange& range, const ColumnValues& values) noexcept {
+Result<bool> violates_range(const SuggestedNumericRange& range, const ColumnValues& values,
+                            const ExecutionContext& context) {
   if (!range.min && !range.max) return false;
   const bool has_min = range.min.has_value();
   const bool has_max = range.max.has_value();
   const double min = range.min.value_or(0.0);
   const double max = range.max.value_or(0.0);
-  for (const Cell& cell : values) {
+  bool violated = false;
+  NOLT_TRY(scan_cells(values, context, [&](const Cell& cell) {
     double value;
     if (cell.kind() == ValueKind::Integer) {
       // Nearest double: above 2**53 neighbouring integers compare as equal.
@@ -91,18 +112,28 @@ bool violates_range(const SuggestedNumericRange& range, const ColumnValues& valu
     } else if (cell.kind() == ValueKind::Float) {
       value = cell.as_float();
     } else {
-      continue;
+      return true;
     }
-    if ((has_min && value < min) || (has_max && value > max)) return true;
-  }
-  return false;
+    violated = (has_min && value < min) || (has_max && value > max);
+    return !violated;
+  }));
+  return violated;
 }
 
-void check_schema_column(const SuggestedColumnSchema& schema_column, const ColumnInput* found,
-                         std::vector<ValidationIssue>& issues) {
+Result<bool> column_has_null(const ColumnValues& values, const ExecutionContext& context) {
+  bool found = false;
+  NOLT_TRY(scan_cells(values, context, [&](const Cell& cell) {
+    found = cell.is_null();
+    return !found;
+  }));
+  return found;
+}
+
+Status check_schema_column(const SuggestedColumnSchema& schema_column, const ColumnInput* found,
+                           std::vector<ValidationIssue>& issues, const ExecutionContext& context) {
   if (found == nullptr) {
     issues.push_back(make_issue(IssueCode::MissingColumn, schema_column.name));
-    return;
+    return Status();
   }
   const ColumnInput& column = *found;
   if (column.logical_type != schema_column.logical_type) {
@@ -111,31 +142,61 @@ void check_schema_column(const SuggestedColumnSchema& schema_column, const Colum
     ValidationIssue& issue = issues.emplace_back(make_issue(IssueCode::TypeMismatch, schema_column.name));
     issue.expected.emplace(std::in_place_type<LogicalType>, schema_column.logical_type);
     issue.observed.emplace(std::in_place_type<LogicalType>, column.logical_type);
-    return;
+    return Status();
   }
-  if (!schema_column.nullable && has_null(column.values)) {
-    issues.push_back(make_issue(IssueCode::NullNotAllowed, schema_column.name));
+  if (!schema_column.nullable) {
+    NOLT_ASSIGN_OR_RETURN(const bool has_null_cell, column_has_null(column.values, context));
+    if (has_null_cell) issues.push_back(make_issue(IssueCode::NullNotAllowed, schema_column.name));
   }
-  if (schema_column.constraints.allowed_values) check_allowed_values(schema_column, column.values, issues);
+  if (schema_column.constraints.allowed_values) {
+    NOLT_TRY(check_allowed_values(schema_column, column.values, issues, context));
+  }
   const auto& range = schema_column.constraints.numeric_range;
-  if (range && is_numeric(schema_column.logical_type) && violates_range(*range, column.values)) {
-    issues.push_back(make_issue(IssueCode::RangeViolation, schema_column.name));
+  if (range && is_numeric(schema_column.logical_type)) {
+    NOLT_ASSIGN_OR_RETURN(const bool violated, violates_range(*range, column.values, context));
+    if (violated) issues.push_back(make_issue(IssueCode::RangeViolation, schema_column.name));
   }
+  return Status();
 }
 
 }  // namespace
 
-std::vector<ValidationIssue> validate_against_schema(const std::vector<ColumnInput>& columns,
-                                                     const std::vector<SuggestedColumnSchema>& schema_columns) {
+Result<std::vector<ValidationIssue>> validate_against_schema(const std::vector<ColumnInput>& columns,
+                                                             const std::vector<SuggestedColumnSchema>& schema_columns,
+                                                             const ExecutionContext& context) {
   // Later columns replace earlier ones of the same name: the last one is checked.
-  std::vector<ValidationIssue> issues;
+  struct Check {
+    const SuggestedColumnSchema* schema_column;
+    const ColumnInput* column;
+  };
+  std::vector<Check> checks;
+  checks.reserve(schema_columns.size());
+  std::vector<const ColumnInput*> unexpected;
   join_by_name(
       schema_columns, columns,
       [&](const SuggestedColumnSchema& schema_column, const ColumnInput* column) {
-        check_schema_column(schema_column, column, issues);
+        checks.push_back({&schema_column, column});
       },
-      [&](const ColumnInput& column) { issues.push_back(make_issue(IssueCode::UnexpectedColumn, column.name)); });
+      [&](const ColumnInput& column) { unexpected.push_back(&column); });
+
+  // Each schema column's issues apart, then all of them in schema order.
+  std::vector<std::vector<ValidationIssue>> found(checks.size());
+  NOLT_TRY(run_until_failure(context, checks.size(), [&](std::size_t check_idx) {
+    return check_schema_column(*checks[check_idx].schema_column, checks[check_idx].column, found[check_idx],
+                               context);
+  }));
+  std::vector<ValidationIssue> issues;
+  for (std::vector<ValidationIssue>& column_issues : found) {
+    for (ValidationIssue& issue : column_issues) issues.push_back(std::move(issue));
+  }
+  for (const ColumnInput* column : unexpected) issues.push_back(make_issue(IssueCode::UnexpectedColumn, column->name));
   return issues;
+}
+
+std::vector<ValidationIssue> validate_against_schema(const std::vector<ColumnInput>& columns,
+                                                     const std::vector<SuggestedColumnSchema>& schema_columns) {
+  // The serial context is never interrupted, so validation cannot fail.
+  return validate_against_schema(columns, schema_columns, kSerialContext).value();
 }
 
 }  // namespace nolt

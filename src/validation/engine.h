@@ -10,6 +10,8 @@
 
 #include "data/severity.h"
 #include "data/values.h"
+#include "error/core_error.h"
+#include "parallel/execution.h"
 #include "schema/suggested.h"
 
 namespace nolt {
@@ -51,7 +53,14 @@ struct ValidationReport {
   std::vector<ValidationIssue> issues;
 };
 
-// Cannot fail; every finding is an issue. Reads the inputs only.
+// Every finding is an issue, in schema order, then the unexpected columns in
+// input order. Reads the inputs only; the schema's columns are checked over
+// the context's threads, and only the context's interrupt makes it fail.
+Result<std::vector<ValidationIssue>> validate_against_schema(const std::vector<ColumnInput>& columns,
+                                                             const std::vector<SuggestedColumnSchema>& schema_columns,
+                                                             const ExecutionContext& context);
+
+// The same on this thread, never interrupted: cannot fail.
 std::vector<ValidationIssue> validate_against_schema(const std::vector<ColumnInput>& columns,
                                                      const std::vector<SuggestedColumnSchema>& schema_columns);
 

@@ -5,9 +5,13 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <random>
+#include <set>
 #include <vector>
 
+#include "common/hashing.h"
+#include "parallel/execution.h"
 #include "profiling/profile.h"
 #include "profiling/statistics.h"
 #include "profiling/total_order.h"
@@ -228,66 +232,115 @@ TEST(NumericStatsTest, MatchesTheReferenceOnRandomColumns) {
 
 // --- the distinct count taken from the sorted values ---
 
-TEST(NumericSummaryTest, DistinctCountAgreesWithTheHashSet) {
+// The distinct values as the profile defines them, counted in an ordinary set:
+// kind first, then the integer or the canonical bits of the float.
+std::uint64_t reference_distinct(const ColumnValues& values) {
+  std::set<std::pair<int, std::uint64_t>> seen;
+  for (const Cell& cell : values) {
+    if (cell.kind() == ValueKind::Integer) seen.emplace(0, static_cast<std::uint64_t>(cell.as_integer()));
+    if (cell.kind() == ValueKind::Float) seen.emplace(1, canonical_float_bits(cell.as_float()));
+  }
+  return seen.size();
+}
+
+std::vector<double> usable_doubles(const ColumnValues& values) {
+  std::vector<double> doubles;
+  for (const Cell& cell : values) {
+    if (cell.kind() == ValueKind::Integer) doubles.push_back(static_cast<double>(cell.as_integer()));
+    if (cell.kind() == ValueKind::Float && std::isfinite(cell.as_float())) doubles.push_back(cell.as_float());
+  }
+  return doubles;
+}
+
+// Float, integer and mixed columns with every special value: counts and
+// statistics against the ordinary set and the written-out arithmetic.
+TEST(NumericSummaryTest, MatchesTheReferenceOnRandomColumns) {
   std::mt19937_64 rng(99);
-  const double specials[] = {0.0, -0.0, kNaN, -kNaN, kInf, -kInf, 5e-324, 1.5};
+  const double specials[] = {0.0, -0.0, kNaN, -kNaN, std::bit_cast<double>(0x7FF0000000000001ULL), kInf, -kInf, 5e-324};
+  const std::int64_t big = std::int64_t{1} << 60;
   for (std::size_t size : {0u, 1u, 5u, 300u, 20000u}) {
     for (std::uint64_t cardinality : {std::uint64_t{2}, std::uint64_t{40}, std::uint64_t{1} << 40}) {
       ColumnValues float_column;
       ColumnValues integer_column;
+      ColumnValues mixed_column;
       for (std::size_t row_idx = 0; row_idx < size; ++row_idx) {
         const std::uint64_t draw = rng();
         if (draw % 10 == 0) {
           float_column.push_null();
           integer_column.push_null();
+          mixed_column.push_null();
           continue;
         }
         const auto integer = static_cast<std::int64_t>(draw % cardinality) - static_cast<std::int64_t>(cardinality / 2);
-        integer_column.push_integer(integer);
-        float_column.push_float(draw % 10 == 1 ? specials[(draw >> 8) % std::size(specials)]
-                                               : static_cast<double>(integer) / 8.0);
+        // Near 2**60 neighbouring integers share a double.
+        integer_column.push_integer(draw % 7 == 0 ? big + integer : integer);
+        const double value = draw % 10 == 1 ? specials[(draw >> 8) % std::size(specials)]
+                                            : static_cast<double>(integer) / 8.0;
+        float_column.push_float(value);
+        if (draw % 3 == 0) {
+          mixed_column.push_integer(integer / 8);
+        } else {
+          mixed_column.push_float(value);
+        }
       }
       for (auto [type, values] : {std::pair{LogicalType::Float, &float_column},
                                   std::pair{LogicalType::Integer, &integer_column},
-                                  std::pair{LogicalType::Float, &integer_column}}) {
+                                  std::pair{LogicalType::Float, &integer_column},
+                                  std::pair{LogicalType::Float, &mixed_column}}) {
         auto summary = summarize_numeric_column("c", type, *values);
         ASSERT_TRUE(summary.ok());
-        ASSERT_TRUE(summary->unique_count.has_value());
-        EXPECT_EQ(*summary->unique_count, count_unique(*values)) << "size " << size << ", cardinality " << cardinality;
-        auto stats = compute_numeric_stats("c", type, *values);
-        ASSERT_TRUE(stats.ok());
-        ASSERT_EQ(summary->stats.has_value(), stats->has_value());
-        if (stats->has_value()) {
-          EXPECT_EQ(bits_of(summary->stats->mean), bits_of((*stats)->mean));
-          EXPECT_EQ(bits_of(summary->stats->p25), bits_of((*stats)->p25));
+        EXPECT_EQ(summary->unique_count, reference_distinct(*values)) << "size " << size << ", cardinality " << cardinality;
+        EXPECT_EQ(count_unique(*values), summary->unique_count);
+        const std::vector<double> doubles = usable_doubles(*values);
+        ASSERT_EQ(summary->stats.has_value(), !doubles.empty());
+        if (!doubles.empty()) {
+          const NumericStats expected = reference_stats(doubles);
+          expect_bits(*summary->stats, {expected.min, expected.max, expected.mean, expected.median, expected.p25,
+                                        expected.p50, expected.p75});
         }
       }
     }
   }
 }
 
-TEST(NumericSummaryTest, LeavesAmbiguousColumnsToTheHashSet) {
+TEST(NumericSummaryTest, DistinctValuesAreExact) {
   constexpr std::int64_t kLimit = std::int64_t{1} << 53;
-  auto unique_of = [](LogicalType type, const ColumnValues& values) {
-    auto summary = summarize_numeric_column("c", type, values);
-    EXPECT_TRUE(summary.ok());
-    return summary->unique_count;
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  struct Case {
+    const char* what;
+    LogicalType type;
+    std::vector<Cell> cells;
+    std::uint64_t unique_count;
   };
-  // Integers that share a double once converted.
-  EXPECT_EQ(unique_of(LogicalType::Integer, integers({kLimit, kLimit + 1})), std::nullopt);
-  EXPECT_EQ(unique_of(LogicalType::Integer, integers({-kLimit - 1, 0})), std::nullopt);
-  EXPECT_EQ(unique_of(LogicalType::Integer, integers({kLimit, -kLimit, kLimit - 1})), std::optional<std::uint64_t>(3));
-  // Integer 1 and Float 1.0 are different values with one double.
-  ColumnValues mixed = integers({1});
-  mixed.push_float(1.0);
-  EXPECT_EQ(unique_of(LogicalType::Float, mixed), std::nullopt);
-  ColumnValues mixed_nan = integers({1});
-  mixed_nan.push_float(kNaN);
-  EXPECT_EQ(unique_of(LogicalType::Float, mixed_nan), std::nullopt);
-  // Nothing is known of other column types.
-  EXPECT_EQ(unique_of(LogicalType::String, integers({1, 2})), std::nullopt);
-  // Only unusable floats: the count still comes from the walk.
-  EXPECT_EQ(unique_of(LogicalType::Float, floats({kNaN, -kNaN, kInf, kInf})), std::optional<std::uint64_t>(2));
+  const Case cases[] = {
+      {"integers sharing a double", LogicalType::Integer,
+       {Cell::integer(kLimit), Cell::integer(kLimit + 1), Cell::integer(kLimit + 1)}, 2},
+      {"negative integers sharing a double", LogicalType::Integer, {Cell::integer(-kLimit - 1), Cell::integer(-kLimit)}, 2},
+      {"integer extremes", LogicalType::Integer, {Cell::integer(kMax), Cell::integer(kMax - 1), Cell::integer(kMin)}, 3},
+      {"integer and float of one value", LogicalType::Float, {Cell::integer(1), Cell::floating(1.0)}, 2},
+      {"integer among floats sharing its double", LogicalType::Float,
+       {Cell::integer(kLimit + 1), Cell::integer(kLimit), Cell::floating(9007199254740992.0)}, 3},
+      {"zeros", LogicalType::Float, {Cell::integer(0), Cell::floating(-0.0), Cell::floating(0.0)}, 2},
+      {"NaN payloads and infinities", LogicalType::Float,
+       {Cell::floating(kNaN), Cell::floating(std::bit_cast<double>(0xFFF8000000000123ULL)),
+        Cell::floating(std::bit_cast<double>(0x7FF0000000000001ULL)), Cell::floating(kInf), Cell::floating(kInf),
+        Cell::floating(-kInf)},
+       3},
+      {"unusable floats beside an integer", LogicalType::Float, {Cell::floating(kNaN), Cell::integer(1), Cell::null()}, 2},
+  };
+  for (const Case& test_case : cases) {
+    ColumnValues values;
+    for (const Cell& cell : test_case.cells) {
+      if (cell.kind() == ValueKind::Integer) values.push_integer(cell.as_integer());
+      if (cell.kind() == ValueKind::Float) values.push_float(cell.as_float());
+      if (cell.kind() == ValueKind::Null) values.push_null();
+    }
+    auto summary = summarize_numeric_column("c", test_case.type, values);
+    ASSERT_TRUE(summary.ok()) << test_case.what;
+    EXPECT_EQ(summary->unique_count, test_case.unique_count) << test_case.what;
+    EXPECT_EQ(count_unique(values), test_case.unique_count) << test_case.what;
+  }
 }
 
 TEST(NumericSummaryTest, FailsLikeTheStatistics) {
@@ -309,46 +362,63 @@ TEST(TotalOrderTest, KeysOrderLikeTheTotalOrderAndRoundTrip) {
       EXPECT_LT(order_key(ascending[idx - 1]), order_key(ascending[idx]));
     }
   }
-}
-
-TEST(TotalOrderTest, RadixSortMatchesComparisonSort) {
-  std::mt19937_64 rng(7);
-  for (std::size_t size : {0u, 1u, 2u, 100u, 255u, 256u, 5000u, 200000u}) {
-    std::vector<std::uint64_t> keys;
-    for (double value : random_doubles(rng, size)) keys.push_back(order_key(value));
-    std::vector<std::uint64_t> expected = keys;
-    std::sort(expected.begin(), expected.end());
-
-    std::vector<std::uint64_t> radix = keys;
-    std::vector<std::uint64_t> scratch(radix.size());
-    radix_sort_keys(radix, scratch);
-    EXPECT_EQ(radix, expected) << "radix, size " << size;
-
-    std::vector<std::uint64_t> dispatched = keys;
-    sort_keys(dispatched);
-    EXPECT_EQ(dispatched, expected) << "dispatch, size " << size;
+  const std::int64_t integers_ascending[] = {std::numeric_limits<std::int64_t>::min(), -1, 0, 1,
+                                             std::numeric_limits<std::int64_t>::max()};
+  for (std::size_t idx = 0; idx < std::size(integers_ascending); ++idx) {
+    EXPECT_EQ(integer_from_order_key(integer_order_key(integers_ascending[idx])), integers_ascending[idx]);
+    if (idx > 0) {
+      EXPECT_LT(integer_order_key(integers_ascending[idx - 1]), integer_order_key(integers_ascending[idx]));
+    }
   }
 }
 
-TEST(TotalOrderTest, RadixSortSkipsSharedDigitsCorrectly) {
-  // Integral doubles share their low bytes; an odd number of real passes
-  // leaves the result in the scratch buffer.
-  std::mt19937_64 rng(11);
-  for (std::uint64_t modulus : {2u, 3u, 1000u, 1u << 20}) {
-    std::vector<std::uint64_t> keys;
-    for (int key_idx = 0; key_idx < 3000; ++key_idx) {
-      keys.push_back(order_key(static_cast<double>(static_cast<std::int64_t>(rng() % modulus) - 5)));
+// Key sets that take every path of the sort: comparison sort, sorted input,
+// narrow ranges (radix passes), wide ranges (vectorised sort), duplicates.
+std::vector<std::vector<std::uint64_t>> key_sets(std::mt19937_64& rng) {
+  std::vector<std::vector<std::uint64_t>> sets;
+  for (std::size_t size : {0u, 1u, 2u, 100u, 128u, 129u, 5000u, 200000u}) {
+    std::vector<std::uint64_t> doubles, narrow, ascending, few, descending;
+    for (double value : random_doubles(rng, size)) doubles.push_back(order_key(value));
+    for (std::size_t key_idx = 0; key_idx < size; ++key_idx) {
+      narrow.push_back(integer_order_key(-1000 + static_cast<std::int64_t>(rng() % (std::uint64_t{1} << 21))));
+      ascending.push_back(integer_order_key(static_cast<std::int64_t>(key_idx) - 7));
+      few.push_back(order_key(static_cast<double>(rng() % 3) - 1.0));
     }
+    descending.assign(ascending.rbegin(), ascending.rend());
+    for (auto* keys : {&doubles, &narrow, &ascending, &few, &descending}) sets.push_back(std::move(*keys));
+  }
+  return sets;
+}
+
+TEST(TotalOrderTest, EveryMethodSortsLikeAComparisonSort) {
+  std::mt19937_64 rng(7);
+  std::vector<std::unique_ptr<Executor>> executors;
+  for (std::size_t thread_count : {1u, 2u, 3u, 8u}) executors.push_back(std::make_unique<Executor>(thread_count));
+  const KeySorter sorter;
+  for (const std::vector<std::uint64_t>& keys : key_sets(rng)) {
     std::vector<std::uint64_t> expected = keys;
     std::sort(expected.begin(), expected.end());
     std::vector<std::uint64_t> scratch(keys.size());
-    radix_sort_keys(keys, scratch);
-    EXPECT_EQ(keys, expected) << "modulus " << modulus;
+
+    std::vector<std::uint64_t> sorted = keys;
+    sorter.sort(sorted, scratch);
+    EXPECT_EQ(sorted, expected) << "with scratch, size " << keys.size();
+    sorted = keys;
+    sorter.sort(sorted, {});
+    EXPECT_EQ(sorted, expected) << "without scratch, size " << keys.size();
+    if (!keys.empty()) {
+      sorted = keys;
+      radix_sort_keys(sorted, scratch, expected.front(), static_cast<unsigned>(std::bit_width(expected.back() - expected.front())));
+      EXPECT_EQ(sorted, expected) << "radix, size " << keys.size();
+    }
+    for (const auto& executor : executors) {
+      sorted = keys;
+      auto result = sort_keys(sorted, scratch, ExecutionContext{executor.get(), nullptr});
+      ASSERT_TRUE(result.ok());
+      EXPECT_TRUE(std::equal(result->begin(), result->end(), expected.begin(), expected.end()))
+          << executor->thread_count() << " threads, size " << keys.size();
+    }
   }
-  std::vector<std::uint64_t> same(1000, order_key(-0.0));
-  std::vector<std::uint64_t> scratch(same.size());
-  radix_sort_keys(same, scratch);
-  EXPECT_EQ(same, std::vector<std::uint64_t>(1000, order_key(-0.0)));
 }
 
 }  // namespace

@@ -1,0 +1,555 @@
+#include "profiling/distinct.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <string_view>
+#include <vector>
+
+#include <absl/container/flat_hash_set.h>
+
+#include "common/hashing.h"
+#include "memory/page_advice.h"
+#include "profiling/statistics.h"
+#include "profiling/total_order.h"
+
+namespace nolt {
+
+namespace {
+
+// --- texts named by their row ---
+
+// A text in a table is one 64-bit entry: the high 32 bits of the text's hash
+// (its fingerprint) above the row that brought it in. The fingerprint places
+// the entry, serves rehashing and rejects almost every unequal text without
+// touching the column; the row finds the bytes when fingerprints agree.
+using Entry = std::uint64_t;
+constexpr Entry kEmptySlot = ~Entry{0};
+
+inline Entry make_entry(std::uint64_t hash, std::size_t row_idx) noexcept {
+  return (hash & 0xFFFFFFFF00000000ULL) | static_cast<std::uint32_t>(row_idx);
+}
+inline std::uint32_t entry_fingerprint(Entry entry) noexcept { return static_cast<std::uint32_t>(entry >> 32); }
+inline std::uint32_t entry_row(Entry entry) noexcept { return static_cast<std::uint32_t>(entry); }
+
+inline bool same_text(std::string_view lhs, std::string_view rhs) noexcept {
+  return (lhs.data() == rhs.data() && lhs.size() == rhs.size()) || same_bytes(lhs, rhs);
+}
+
+// The distinct texts of a column of fewer than 2**32 - 1 rows (all ones marks
+// an empty slot). Open addressing with linear probing over 64-bit entries:
+// a probe rarely leaves its cache line, and a caller can prefetch a slot
+// before it inserts.
+class RowTable {
+ public:
+  explicit RowTable(const ColumnValues& values) : values_(&values) { reset(0); }
+
+  // Empties the table and sizes it for `distinct` texts without growing.
+  void reset(std::size_t distinct) {
+    std::size_t capacity = kMinCapacity;
+    while (grow_at(capacity) < distinct) capacity *= 2;
+    slots_.resize_discard(capacity);
+    std::fill_n(slots_.data(), capacity, kEmptySlot);
+    set_capacity(capacity);
+    views_.assign(capacity <= kViewCapacity ? capacity : 0, std::string_view());
+    size_ = 0;
+  }
+
+  // Room for `distinct` texts without growing; the texts already in stay.
+  void reserve(std::size_t distinct) {
+    std::size_t capacity = capacity_;
+    while (grow_at(capacity) < distinct) capacity *= 2;
+    if (capacity > capacity_) rehash(capacity);
+  }
+
+  std::size_t size() const noexcept { return size_; }
+  // Small enough (32 KiB) for the first-level cache: no prefetching needed.
+  bool in_first_level_cache() const noexcept { return capacity_ <= 4096; }
+
+  void prefetch(Entry entry) const noexcept { __builtin_prefetch(&slots_[position(entry_fingerprint(entry))], 1); }
+
+  // Adds the text of `entry`, which is `text`, unless an equal text is in.
+  void insert(Entry entry, std::string_view text) {
+    insert_with(entry, [text] { return text; });
+  }
+
+  // The same, the entry's text looked up by its row only when fingerprints agree.
+  void insert(Entry entry) {
+    insert_with(entry, [this, entry] { return row_text(entry_row(entry)); });
+  }
+
+  // Inserts a run of entries, each slot prefetched a few entries ahead.
+  void insert_all(const Entry* entries, std::size_t count) {
+    constexpr std::size_t kAhead = 8;
+    const std::size_t prefetched = count < kAhead ? count : count - kAhead;
+    std::size_t entry_idx = 0;
+    for (; entry_idx < prefetched; ++entry_idx) {
+      prefetch(entries[entry_idx + kAhead]);
+      insert(entries[entry_idx]);
+    }
+    for (; entry_idx < count; ++entry_idx) insert(entries[entry_idx]);
+  }
+
+  // Adds every text of `other` (a table over the same column).
+  void insert_all(const RowTable& other) {
+    reserve(size_ + other.size_);
+    for (std::size_t slot_idx = 0; slot_idx < other.capacity_; ++slot_idx) {
+      if (other.slots_[slot_idx] != kEmptySlot) insert(other.slots_[slot_idx]);
+    }
+  }
+
+ private:
+  static constexpr std::size_t kMinCapacity = 64;
+
+  // A quarter full at most: most probes end at their first slot, so the
+  // branch that ends a probe is rarely mispredicted.
+  static std::size_t grow_at(std::size_t capacity) noexcept { return capacity / 4; }
+
+  std::size_t position(std::uint32_t fingerprint) const noexcept {
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(fingerprint) * 0x9E3779B97F4A7C15ULL) >> shift_);
+  }
+
+  std::string_view row_text(std::uint32_t row_idx) const noexcept { return values_->text((*values_)[row_idx]); }
+
+  // The text in a slot: its view while the table is small enough to keep
+  // them (no walk from the row to the column's bytes), else found by its row.
+  std::string_view stored_text(std::size_t slot_idx, Entry slot) const noexcept {
+    return views_.empty() ? row_text(entry_row(slot)) : views_[slot_idx];
+  }
+
+  template <class TextOf>
+  void insert_with(Entry entry, TextOf&& text_of) {
+    const Entry fingerprint_bits = entry & 0xFFFFFFFF00000000ULL;
+    for (std::size_t slot_idx = position(entry_fingerprint(entry));; slot_idx = (slot_idx + 1) & mask_) {
+      const Entry slot = slots_[slot_idx];
+      if (slot == kEmptySlot) {
+        slots_[slot_idx] = entry;
+        if (!views_.empty()) views_[slot_idx] = text_of();
+        if (++size_ > grow_at_) rehash(capacity_ * 2);
+        return;
+      }
+      if ((slot & 0xFFFFFFFF00000000ULL) == fingerprint_bits && same_text(stored_text(slot_idx, slot), text_of())) {
+        return;
+      }
+    }
+  }
+
+  // Views are kept up to this many slots (16 KiB of views).
+  static constexpr std::size_t kViewCapacity = 1024;
+
+  void set_capacity(std::size_t capacity) noexcept {
+    capacity_ = capacity;
+    mask_ = capacity - 1;
+    shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
+    grow_at_ = grow_at(capacity);
+  }
+
+  void rehash(std::size_t capacity) {
+    ScratchArray<Entry> old = std::move(slots_);
+    std::vector<std::string_view> old_views = std::move(views_);
+    const std::size_t old_capacity = capacity_;
+    slots_ = ScratchArray<Entry>(capacity);
+    std::fill_n(slots_.data(), capacity, kEmptySlot);
+    set_capacity(capacity);
+    views_.assign(capacity <= kViewCapacity ? capacity : 0, std::string_view());
+    for (std::size_t slot_idx = 0; slot_idx < old_capacity; ++slot_idx) {
+      const Entry entry = old[slot_idx];
+      if (entry == kEmptySlot) continue;
+      std::size_t target = position(entry_fingerprint(entry));
+      while (slots_[target] != kEmptySlot) target = (target + 1) & mask_;
+      slots_[target] = entry;
+      if (!views_.empty()) views_[target] = old_views.empty() ? row_text(entry_row(entry)) : old_views[slot_idx];
+    }
+  }
+
+  const ColumnValues* values_;
+  ScratchArray<Entry> slots_;
+  std::vector<std::string_view> views_;  // per slot, while the table is small
+  std::size_t capacity_ = 0;
+  std::size_t mask_ = 0;
+  std::size_t size_ = 0;
+  std::size_t grow_at_ = 0;
+  unsigned shift_ = 64;
+};
+
+// --- the cells that are not texts ---
+
+// Nulls, booleans and numbers of a run of rows; tallies of several runs add up.
+struct Tally {
+  std::uint64_t null_count = 0;
+  bool seen_boolean[2] = {false, false};
+  bool seen_nan = false;
+  bool seen_positive_infinity = false;
+  bool seen_negative_infinity = false;
+  std::vector<std::uint64_t> integer_keys;
+  std::vector<std::uint64_t> float_keys;  // finite floats
+
+  void add(const Cell& cell) {
+    switch (cell.kind()) {
+      case ValueKind::Null: ++null_count; break;
+      case ValueKind::Boolean: seen_boolean[cell.as_boolean() ? 1 : 0] = true; break;
+      case ValueKind::Integer: integer_keys.push_back(integer_order_key(cell.as_integer())); break;
+      case ValueKind::Float: {
+        const double value = cell.as_float();
+        if (std::isfinite(value)) {
+          float_keys.push_back(order_key(value));
+        } else if (std::isnan(value)) {
+          seen_nan = true;
+        } else {
+          (value > 0 ? seen_positive_infinity : seen_negative_infinity) = true;
+        }
+        break;
+      }
+      case ValueKind::String: break;
+    }
+  }
+
+  void merge(Tally& other) {
+    null_count += other.null_count;
+    seen_boolean[0] |= other.seen_boolean[0];
+    seen_boolean[1] |= other.seen_boolean[1];
+    seen_nan |= other.seen_nan;
+    seen_positive_infinity |= other.seen_positive_infinity;
+    seen_negative_infinity |= other.seen_negative_infinity;
+    integer_keys.insert(integer_keys.end(), other.integer_keys.begin(), other.integer_keys.end());
+    float_keys.insert(float_keys.end(), other.float_keys.begin(), other.float_keys.end());
+  }
+
+  // Distinct values that are not texts.
+  std::uint64_t distinct() {
+    return count_distinct_numbers(integer_keys, float_keys) + (seen_boolean[0] ? 1 : 0) + (seen_boolean[1] ? 1 : 0) +
+           (seen_nan ? 1 : 0) + (seen_positive_infinity ? 1 : 0) + (seen_negative_infinity ? 1 : 0);
+  }
+};
+
+// Rows looked at before the counting strategy and the table sizes are chosen.
+constexpr std::size_t kSampleRows = 8192;
+
+// Columns of fewer rows are counted on one thread.
+constexpr std::size_t kParallelMinRows = std::size_t{1} << 17;
+
+// Rows whose text hashes are computed (and their slots prefetched) before any
+// of them is inserted, so the table's cache misses overlap.
+constexpr std::size_t kHashBatch = 16;
+
+// The texts of rows [begin, end) into one table and the other cells into the
+// tally, with an interrupt check every kInterruptStride rows.
+Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std::size_t end, RowTable& table,
+                             Tally& tally, const ExecutionContext& context) {
+  const Cell* cells = values.cells().data();
+  Entry batch[kHashBatch];
+  for (std::size_t chunk_begin = begin; chunk_begin < end; chunk_begin += kInterruptStride) {
+    if (chunk_begin != begin) NOLT_TRY(context.check());
+    const std::size_t chunk_end = std::min(end, chunk_begin + kInterruptStride);
+    for (std::size_t batch_begin = chunk_begin; batch_begin < chunk_end; batch_begin += kHashBatch) {
+      const std::size_t batch_end = std::min(chunk_end, batch_begin + kHashBatch);
+      if (table.in_first_level_cache()) {
+        for (std::size_t row_idx = batch_begin; row_idx < batch_end; ++row_idx) {
+          const Cell& cell = cells[row_idx];
+          if (cell.kind() == ValueKind::String) {
+            const std::string_view text = values.text(cell);
+            table.insert(make_entry(hash_text(text), row_idx), text);
+          } else {
+            tally.add(cell);
+          }
+        }
+        continue;
+      }
+      std::size_t text_count = 0;
+      for (std::size_t row_idx = batch_begin; row_idx < batch_end; ++row_idx) {
+        const Cell& cell = cells[row_idx];
+        if (cell.kind() == ValueKind::String) {
+          const Entry entry = make_entry(hash_text(values.text(cell)), row_idx);
+          table.prefetch(entry);
+          batch[text_count++] = entry;
+        } else {
+          tally.add(cell);
+        }
+      }
+      for (std::size_t text_idx = 0; text_idx < text_count; ++text_idx) table.insert(batch[text_idx]);
+    }
+  }
+  return Status();
+}
+
+// --- hash partitions ---
+
+// Expected entries per partition: its table (twice as many slots of eight
+// bytes, 256 KiB) stays in the second-level cache while it fills.
+constexpr std::size_t kPartitionEntries = std::size_t{1} << 14;
+
+// Texts as entries grouped by the top bits of their fingerprint, in the
+// workspace's two buffers (the lower half of the partitions in the first).
+// Each run of rows (one per thread) writes its own region of each partition,
+// sized from the run's rows; the rare entry of a region that is full goes to
+// the run's overflow list.
+class PartitionedEntries {
+ public:
+  PartitionedEntries(std::size_t row_count, std::size_t run_count, unsigned partition_bits,
+                     ColumnWorkspace& workspace)
+      : partition_bits_(partition_bits), partition_count_(std::size_t{1} << partition_bits),
+        run_bounds_(run_count + 1), run_capacities_(run_count), regions_(run_count * partition_count_),
+        fills_(run_count * partition_count_, 0), overflows_(run_count) {
+    std::size_t half_size = 0;
+    for (std::size_t run_idx = 0; run_idx < run_count; ++run_idx) {
+      run_bounds_[run_idx] = row_count * run_idx / run_count;
+      const std::size_t rows = row_count * (run_idx + 1) / run_count - run_bounds_[run_idx];
+      // A partition's share of a run is binomial around rows / partitions:
+      // four standard deviations of slack make an overflow rare.
+      const double mean = static_cast<double>(rows) / static_cast<double>(partition_count_);
+      run_capacities_[run_idx] = static_cast<std::size_t>(mean + 4.0 * std::sqrt(mean)) + 16;
+      half_size += run_capacities_[run_idx] * (partition_count_ / 2);
+    }
+    run_bounds_[run_count] = row_count;
+    workspace.reserve(std::max(half_size, row_count));
+    Entry* halves[] = {workspace.first(), workspace.second()};
+    for (std::size_t run_idx = 0; run_idx < run_count; ++run_idx) {
+      for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
+        Entry*& next = halves[partition_idx < partition_count_ / 2 ? 0 : 1];
+        regions_[run_idx * partition_count_ + partition_idx] = next;
+        next += run_capacities_[run_idx];
+      }
+    }
+  }
+
+  std::size_t run_count() const noexcept { return run_capacities_.size(); }
+  std::size_t partition_count() const noexcept { return partition_count_; }
+  std::size_t run_begin(std::size_t run_idx) const noexcept { return run_bounds_[run_idx]; }
+  std::size_t run_end(std::size_t run_idx) const noexcept { return run_bounds_[run_idx + 1]; }
+
+  std::size_t partition_of(Entry entry) const noexcept {
+    return static_cast<std::size_t>(entry >> (64 - partition_bits_));
+  }
+
+  // Hashes the texts of run `run_idx` into its region and hands every other
+  // cell to `on_other`; only one thread fills a run.
+  template <class OnOther>
+  Status fill_run(const ColumnValues& values, std::size_t run_idx, OnOther&& on_other,
+                  const ExecutionContext& context) {
+    // Write positions in locals: stores of entries cannot alias them.
+    Entry* const* regions = regions_.data() + run_idx * partition_count_;
+    std::vector<Entry*> cursors(regions, regions + partition_count_);
+    std::vector<Entry*> limits(partition_count_);
+    for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
+      limits[partition_idx] = regions[partition_idx] + run_capacities_[run_idx];
+    }
+    std::vector<Entry>& overflow = overflows_[run_idx];
+    const unsigned shift = 64 - partition_bits_;
+    const Cell* cells = values.cells().data();
+    const std::size_t end = run_end(run_idx);
+    for (std::size_t chunk_begin = run_begin(run_idx); chunk_begin < end; chunk_begin += kInterruptStride) {
+      NOLT_TRY(context.check());
+      const std::size_t chunk_end = std::min(end, chunk_begin + kInterruptStride);
+      for (std::size_t row_idx = chunk_begin; row_idx < chunk_end; ++row_idx) {
+        const Cell& cell = cells[row_idx];
+        if (cell.kind() != ValueKind::String) {
+          on_other(cell);
+          continue;
+        }
+        const Entry entry = make_entry(hash_text(values.text(cell)), row_idx);
+        const std::size_t partition_idx = static_cast<std::size_t>(entry >> shift);
+        if (cursors[partition_idx] != limits[partition_idx]) {
+          *cursors[partition_idx]++ = entry;
+        } else {
+          overflow.push_back(entry);
+        }
+      }
+    }
+    for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
+      fills_[run_idx * partition_count_ + partition_idx] =
+          static_cast<std::size_t>(cursors[partition_idx] - regions[partition_idx]);
+    }
+    return Status();
+  }
+
+  // After every run is added: the overflow entries grouped by partition.
+  void group_overflows() {
+    overflow_bounds_.assign(partition_count_ + 1, 0);
+    for (const std::vector<Entry>& overflow : overflows_) {
+      for (const Entry entry : overflow) ++overflow_bounds_[partition_of(entry) + 1];
+    }
+    for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
+      overflow_bounds_[partition_idx + 1] += overflow_bounds_[partition_idx];
+    }
+    grouped_overflow_.resize(overflow_bounds_[partition_count_]);
+    std::vector<std::size_t> next(overflow_bounds_.begin(), overflow_bounds_.end() - 1);
+    for (const std::vector<Entry>& overflow : overflows_) {
+      for (const Entry entry : overflow) grouped_overflow_[next[partition_of(entry)]++] = entry;
+    }
+  }
+
+  std::size_t partition_size(std::size_t partition_idx) const noexcept {
+    std::size_t size = overflow_bounds_[partition_idx + 1] - overflow_bounds_[partition_idx];
+    for (std::size_t run_idx = 0; run_idx < run_count(); ++run_idx) {
+      size += fills_[run_idx * partition_count_ + partition_idx];
+    }
+    return size;
+  }
+
+  // Calls visit(entries, count) for every stretch of the partition's entries.
+  template <class Visit>
+  void for_each_stretch(std::size_t partition_idx, Visit&& visit) const {
+    for (std::size_t run_idx = 0; run_idx < run_count(); ++run_idx) {
+      visit(regions_[run_idx * partition_count_ + partition_idx], fills_[run_idx * partition_count_ + partition_idx]);
+    }
+    const std::size_t overflow_begin = overflow_bounds_[partition_idx];
+    visit(grouped_overflow_.data() + overflow_begin, overflow_bounds_[partition_idx + 1] - overflow_begin);
+  }
+
+ private:
+  unsigned partition_bits_;
+  std::size_t partition_count_;
+  std::vector<std::size_t> run_bounds_;
+  std::vector<std::size_t> run_capacities_;
+  std::vector<Entry*> regions_;  // per run and partition, in the workspace
+  std::vector<std::size_t> fills_;
+  std::vector<std::vector<Entry>> overflows_;
+  std::vector<std::size_t> overflow_bounds_;
+  std::vector<Entry> grouped_overflow_;
+};
+
+// Distinct texts of a column expected to hold about `expected_distinct` of
+// them: every text hashed once into its partition (runs of rows over the
+// threads), then each partition counted in a cache-sized table of its own
+// (groups of partitions over the threads). Equal texts share a partition, so
+// the partitions' counts add up exactly.
+Result<std::uint64_t> count_texts_partitioned(const ColumnValues& values, std::size_t expected_distinct,
+                                              std::vector<Tally>& tallies, ColumnWorkspace& workspace,
+                                              const ExecutionContext& context) {
+  const std::size_t row_count = values.size();
+  const std::size_t thread_count = context.thread_count();
+  const std::size_t wanted = std::max<std::size_t>({2, expected_distinct / kPartitionEntries, 4 * thread_count});
+  const auto partition_bits = static_cast<unsigned>(std::min(16, std::countr_zero(std::bit_ceil(wanted))));
+  const std::size_t run_count = row_count < kParallelMinRows ? 1 : thread_count;
+  PartitionedEntries partitions(row_count, run_count, partition_bits, workspace);
+  tallies.resize(run_count);
+
+  NOLT_TRY(run_until_failure(context, run_count, [&](std::size_t run_idx) -> Status {
+    Tally& tally = tallies[run_idx];
+    return partitions.fill_run(values, run_idx, [&](const Cell& cell) { tally.add(cell); }, context);
+  }));
+  partitions.group_overflows();
+
+  // A group's table is sized once for its largest partition and reused.
+  const std::size_t partition_count = partitions.partition_count();
+  const std::size_t group_count = std::min(partition_count, context.parallel() ? 4 * thread_count : 1);
+  std::vector<std::uint64_t> group_distinct(group_count, 0);
+  NOLT_TRY(run_until_failure(context, group_count, [&](std::size_t group_idx) -> Status {
+    const std::size_t first = partition_count * group_idx / group_count;
+    const std::size_t last = partition_count * (group_idx + 1) / group_count;
+    RowTable table(values);
+    for (std::size_t partition_idx = first; partition_idx < last; ++partition_idx) {
+      NOLT_TRY(context.check());
+      table.reset(partitions.partition_size(partition_idx));
+      partitions.for_each_stretch(partition_idx,
+                                  [&](const Entry* entries, std::size_t count) { table.insert_all(entries, count); });
+      group_distinct[group_idx] += table.size();
+    }
+    return Status();
+  }));
+  std::uint64_t distinct = 0;
+  for (const std::uint64_t count : group_distinct) distinct += count;
+  return distinct;
+}
+
+// Distinct texts of a column that repeats them: one table, or one per run of
+// rows over the threads, merged at the end.
+Result<std::uint64_t> count_texts_in_table(const ColumnValues& values, std::size_t first_row, RowTable& table,
+                                           std::vector<Tally>& tallies, const ExecutionContext& context) {
+  const std::size_t row_count = values.size();
+  const std::size_t run_count = row_count - first_row < kParallelMinRows ? 1 : context.thread_count();
+  tallies.resize(run_count + 1);
+  std::vector<RowTable> run_tables;
+  run_tables.reserve(run_count - 1);
+  for (std::size_t run_idx = 1; run_idx < run_count; ++run_idx) run_tables.emplace_back(values);
+  NOLT_TRY(run_until_failure(context, run_count, [&](std::size_t run_idx) -> Status {
+    const std::size_t begin = first_row + (row_count - first_row) * run_idx / run_count;
+    const std::size_t end = first_row + (row_count - first_row) * (run_idx + 1) / run_count;
+    RowTable& run_table = run_idx == 0 ? table : run_tables[run_idx - 1];
+    if (run_idx != 0) run_table.reserve(table.size());
+    return count_rows_into_table(values, begin, end, run_table, tallies[run_idx + 1], context);
+  }));
+  for (const RowTable& run_table : run_tables) table.insert_all(run_table);
+  return static_cast<std::uint64_t>(table.size());
+}
+
+// --- columns of 2**32 - 1 rows or more ---
+
+struct WideTextSlot {
+  std::uint64_t row_idx;
+  std::uint64_t fingerprint;
+};
+
+struct WideTextSlotHash {
+  std::size_t operator()(const WideTextSlot& slot) const noexcept {
+    return static_cast<std::size_t>(slot.fingerprint * 0x9E3779B97F4A7C15ULL);
+  }
+};
+
+struct WideTextSlotEq {
+  const ColumnValues* values;
+  bool operator()(const WideTextSlot& lhs, const WideTextSlot& rhs) const noexcept {
+    if (lhs.fingerprint != rhs.fingerprint) return false;
+    if (lhs.row_idx == rhs.row_idx) return true;
+    return same_text(values->text((*values)[lhs.row_idx]), values->text((*values)[rhs.row_idx]));
+  }
+};
+
+Result<ColumnCounts> count_wide_column(const ColumnValues& values, const ExecutionContext& context) {
+  absl::flat_hash_set<WideTextSlot, WideTextSlotHash, WideTextSlotEq> texts(0, WideTextSlotHash{},
+                                                                             WideTextSlotEq{&values});
+  Tally tally;
+  for (std::size_t row_idx = 0; row_idx < values.size(); ++row_idx) {
+    if (row_idx % kInterruptStride == 0 && row_idx != 0) NOLT_TRY(context.check());
+    const Cell& cell = values[row_idx];
+    if (cell.kind() == ValueKind::String) {
+      texts.insert(WideTextSlot{row_idx, static_cast<std::uint32_t>(hash_text(values.text(cell)))});
+    } else {
+      tally.add(cell);
+    }
+  }
+  return ColumnCounts{texts.size() + tally.distinct(), tally.null_count};
+}
+
+}  // namespace
+
+Result<ColumnCounts> count_column_values(const ColumnValues& values, const ExecutionContext& context) {
+  ColumnWorkspace workspace;
+  return count_column_values(values, workspace, context);
+}
+
+Result<ColumnCounts> count_column_values(const ColumnValues& values, ColumnWorkspace& workspace,
+                                         const ExecutionContext& context) {
+  const std::size_t row_count = values.size();
+  if (row_count >= std::numeric_limits<std::uint32_t>::max()) return count_wide_column(values, context);
+
+  // The sample decides: a column that repeats its texts keeps one table; one
+  // whose texts are mostly distinct is counted by hash partitions.
+  std::vector<Tally> tallies(1);
+  RowTable table(values);
+  const std::size_t sample_end = std::min(row_count, kSampleRows);
+  NOLT_TRY(count_rows_into_table(values, 0, sample_end, table, tallies[0], kSerialContext));
+  const auto sample_texts = static_cast<std::size_t>(
+      std::count_if(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(sample_end),
+                    [](const Cell& cell) { return cell.kind() == ValueKind::String; }));
+  std::uint64_t text_distinct = 0;
+  const bool mostly_distinct = table.size() * 2 > sample_texts;
+  const std::size_t expected_distinct =
+      sample_end == 0 ? 0
+                      : static_cast<std::size_t>(static_cast<double>(table.size()) / static_cast<double>(sample_end) *
+                                                 static_cast<double>(row_count));
+  if (mostly_distinct && expected_distinct > 2 * kPartitionEntries) {
+    std::vector<Tally> run_tallies;
+    NOLT_ASSIGN_OR_RETURN(text_distinct, count_texts_partitioned(values, expected_distinct, run_tallies, workspace, context));
+    tallies = std::move(run_tallies);
+  } else {
+    if (mostly_distinct) table.reserve(expected_distinct);
+    NOLT_ASSIGN_OR_RETURN(text_distinct, count_texts_in_table(values, sample_end, table, tallies, context));
+  }
+  Tally& tally = tallies[0];
+  for (std::size_t tally_idx = 1; tally_idx < tallies.size(); ++tally_idx) tally.merge(tallies[tally_idx]);
+  return ColumnCounts{text_distinct + tally.distinct(), tally.null_count};
+}
+
+}  // namespace nolt
