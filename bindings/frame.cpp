@@ -141,4 +141,9 @@ bool init_internal_fault_class(PyObject* module) noexcept {
   return PyModule_AddObjectRef(module, "InternalFault", g_internal_fault) == 0;
 }
 
+bool adopt_internal_fault_class(PyObject* module, PyObject* fault_class) noexcept {
+  if (g_internal_fault == nullptr) g_internal_fault = Py_NewRef(fault_class);
+  return PyModule_AddObjectRef(module, "InternalFault", g_internal_fault) == 0;
+}
+
 }  // namespace nolt::py

@@ -83,6 +83,8 @@ Result<std::string> text_argument(std::string_view name, PyObject* object);
 // The class raised for internal faults, derived directly from BaseException.
 PyObject* internal_fault_class() noexcept;
 bool init_internal_fault_class(PyObject* module) noexcept;
+// A second module raises the first one's class, so callers catch one class.
+bool adopt_internal_fault_class(PyObject* module, PyObject* fault_class) noexcept;
 
 // Runs a body that returns a new result reference or an error, and hands the
 // interpreter a new reference or null with an exception set.

@@ -1,0 +1,41 @@
+// nolt._engine: the module nolt computes with. It shares the core and the
+// result building with _nolt_core, raises the same InternalFault class, and
+// may grow functions of its own; _nolt_core's ten functions never change.
+#include "engine_entry_points.h"
+
+namespace nolt::engine {
+namespace {
+
+using py::PyRef;
+
+#define NOLT_FAST(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
+
+PyMethodDef g_functions[] = {
+    {"profile", NOLT_FAST(profile), METH_FASTCALL | METH_KEYWORDS, "profile(columns)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef g_module_def = {
+    PyModuleDef_HEAD_INIT,
+    "nolt._engine",
+    "The native engine of nolt; use the nolt package, not this module.",
+    0,
+    g_functions,
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+PyObject* create_module() {
+  PyRef core = PyRef::steal(PyImport_ImportModule("_nolt_core"));
+  if (!core) return nullptr;
+  PyRef fault_class = PyRef::steal(PyObject_GetAttrString(core.get(), "InternalFault"));
+  if (!fault_class) return nullptr;
+  PyRef module = PyRef::steal(PyModule_Create(&g_module_def));
+  if (!module) return nullptr;
+  if (!py::adopt_internal_fault_class(module.get(), fault_class.get())) return nullptr;
+  return module.release();
+}
+
+}  // namespace
+}  // namespace nolt::engine
+
+PyMODINIT_FUNC PyInit__engine(void) { return nolt::engine::create_module(); }
