@@ -28,34 +28,65 @@ CoreError unsupported_value(std::string_view column_name) {
 // repeats one): the object's UTF-8 bytes go into the column's arena the first
 // time, and each later cell of that object shares them, so the arena follows
 // the distinct objects given rather than the cells times their length.
-// Objects are told apart by identity alone (a str never changes). Each object
-// remembered is held by a reference of its own until the column is done, so
-// its address cannot pass to another object meanwhile.
+// Objects are told apart by identity alone (a str never changes), which holds
+// only while the object lives: an address freed can pass to another object.
 //
 // Texts shorter than a cell are copied: sharing them would save less than it
-// costs. Texts up to kAllRememberedBytes are looked up among recent objects
-// (one probe of a small direct-mapped table, cheaper than the copy it may
-// save); longer ones are all remembered, so none is ever stored twice.
+// costs. So is the text of an object with a single reference (the list's, or
+// the iterator's new one): nothing else holds it, so no later cell can be it.
+// Other texts are looked up among recent objects (one probe of a
+// direct-mapped table, cheaper than the copy it may save), and texts of
+// kAllRememberedBytes or more are all remembered, so none is stored twice.
+//
+// Cells read from a list or a tuple are kept alive by it, and no Python code
+// runs between two cells of a text column (plain conversion runs none) except
+// the signal handlers, which may change the list: recent objects are then
+// remembered by address alone and forgotten after the handlers ran. Cells
+// from an iterator may die as soon as they are converted: an object
+// remembered is held by a reference of its own. The remembered long texts
+// are always held.
 class SharedTexts {
  public:
   SharedTexts() = default;
   SharedTexts(const SharedTexts&) = delete;
   SharedTexts& operator=(const SharedTexts&) = delete;
   ~SharedTexts() {
-    if (recent_) {
-      for (const Slot& slot : *recent_) Py_XDECREF(slot.object);
-    }
+    forget_recent();
     for (const auto& [object, cell] : all_) Py_DECREF(object);
   }
 
-  // A cell read from an iterator is held by the caller's reference alone when
-  // nothing else refers to it: no later cell can be the same object, and
-  // remembering it would only keep it alive.
-  void set_from_iterator(bool from_iterator) noexcept { shared_refcount_ = from_iterator ? 2 : 1; }
+  // Cells come from an iterator from here on (see above).
+  void set_from_iterator() noexcept { from_iterator_ = true; }
 
-  // Appends a String cell of `object`, whose UTF-8 form is `utf8`.
+  // After Python code may have run: recent objects known by address only may
+  // be gone.
+  void forget_borrowed() noexcept {
+    if (!from_iterator_) forget_recent();
+  }
+
+  // Appends a String cell of `object`, whose UTF-8 form is `utf8`. Only the
+  // length test is inline: a column of short texts pays nothing more.
   void push(PyObject* object, std::string_view utf8, ColumnValues& out) {
-    if (utf8.size() < kMinSharedBytes || Py_REFCNT(object) < shared_refcount_) {
+    if (utf8.size() < kMinSharedBytes) {
+      out.push_text(utf8);
+    } else {
+      push_long(object, utf8, out);
+    }
+  }
+
+ private:
+  static constexpr std::size_t kMinSharedBytes = sizeof(Cell);
+  static constexpr std::size_t kAllRememberedBytes = 1024;
+  static constexpr unsigned kRecentBits = 10;  // 24 KiB of slots
+
+  struct Slot {
+    PyObject* object = nullptr;  // owned when from an iterator
+    Cell cell = Cell::null();
+  };
+  using Slots = std::array<Slot, std::size_t{1} << kRecentBits>;
+
+  [[gnu::noinline]] void push_long(PyObject* object, std::string_view utf8, ColumnValues& out) {
+    if (Py_REFCNT(object) < 2) {
       out.push_text(utf8);
     } else if (utf8.size() < kAllRememberedBytes) {
       push_recent(object, utf8, out);
@@ -64,18 +95,8 @@ class SharedTexts {
     }
   }
 
- private:
-  static constexpr std::size_t kMinSharedBytes = sizeof(Cell);
-  static constexpr std::size_t kAllRememberedBytes = 1024;
-  static constexpr unsigned kRecentBits = 8;
-
-  struct Slot {
-    PyObject* object = nullptr;  // owned, or null
-    Cell cell = Cell::null();
-  };
-
   void push_recent(PyObject* object, std::string_view utf8, ColumnValues& out) {
-    if (!recent_) recent_ = std::make_unique<std::array<Slot, std::size_t{1} << kRecentBits>>();
+    if (!recent_) recent_ = std::make_unique<Slots>();
     const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(object));
     Slot& slot = (*recent_)[static_cast<std::size_t>(((address >> 4) * 0x9E3779B97F4A7C15ULL) >> (64 - kRecentBits))];
     if (slot.object == object) {
@@ -83,8 +104,12 @@ class SharedTexts {
       return;
     }
     const Cell cell = out.push_text(utf8);
-    // The object it replaces may be freed here; everything is consistent by now.
-    Py_XDECREF(std::exchange(slot.object, Py_NewRef(object)));
+    if (from_iterator_) {
+      // The object it replaces may be freed here; everything is consistent by now.
+      Py_XDECREF(std::exchange(slot.object, Py_NewRef(object)));
+    } else {
+      slot.object = object;
+    }
     slot.cell = cell;
   }
 
@@ -98,8 +123,16 @@ class SharedTexts {
     entry->second = out.push_text(utf8);
   }
 
-  Py_ssize_t shared_refcount_ = 1;
-  std::unique_ptr<std::array<Slot, std::size_t{1} << kRecentBits>> recent_;
+  void forget_recent() noexcept {
+    if (!recent_) return;
+    for (Slot& slot : *recent_) {
+      if (from_iterator_) Py_XDECREF(slot.object);
+      slot.object = nullptr;
+    }
+  }
+
+  bool from_iterator_ = false;
+  std::unique_ptr<Slots> recent_;
   absl::flat_hash_map<PyObject*, Cell> all_;
 };
 
@@ -198,8 +231,11 @@ void reserve_text_from_sample(PyObject* list, ColumnValues& out) {
     PyObject* cell = PyList_GET_ITEM(list, sample_idx * stride);
     sampled[static_cast<std::size_t>(sample_idx)] = cell;
     if (!PyUnicode_Check(cell)) continue;
-    // An object met again shares its bytes (SharedTexts): they count once.
-    if (std::find(sampled.begin(), sampled.begin() + sample_idx, cell) != sampled.begin() + sample_idx) continue;
+    // A long text met again shares its bytes (SharedTexts): they count once.
+    if (PyUnicode_GET_LENGTH(cell) >= 1024 &&
+        std::find(sampled.begin(), sampled.begin() + sample_idx, cell) != sampled.begin() + sample_idx) {
+      continue;
+    }
     // Non-ASCII text takes up to three bytes per character in UTF-8; two is
     // a guess that only sizes the first allocation.
     const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(cell));
@@ -310,7 +346,10 @@ Status fill_values(PyObject* values, ColumnValues& out, SharedTexts& texts, bool
     reserve_from_hint(values, out, true);
     if (may_hold_text) reserve_text_from_sample(values, out);
     for (Py_ssize_t row_idx = 0; row_idx < PyList_GET_SIZE(values); ++row_idx) {
-      if (signal_check_due(row_idx)) NOLT_TRY(check_signals());
+      if (signal_check_due(row_idx)) {
+        NOLT_TRY(check_signals());
+        texts.forget_borrowed();
+      }
       PyObject* cell = PyList_GET_ITEM(values, row_idx);
       if (fast(cell)) continue;
       PyRef held = PyRef::borrow(cell);
@@ -322,7 +361,10 @@ Status fill_values(PyObject* values, ColumnValues& out, SharedTexts& texts, bool
     const Py_ssize_t size = PyTuple_GET_SIZE(values);
     reserve_from_hint(values, out, true);
     for (Py_ssize_t row_idx = 0; row_idx < size; ++row_idx) {
-      if (signal_check_due(row_idx)) NOLT_TRY(check_signals());
+      if (signal_check_due(row_idx)) {
+        NOLT_TRY(check_signals());
+        texts.forget_borrowed();
+      }
       PyObject* cell = PyTuple_GET_ITEM(values, row_idx);
       if (fast(cell)) continue;
       NOLT_TRY(convert(cell));
@@ -332,7 +374,7 @@ Status fill_values(PyObject* values, ColumnValues& out, SharedTexts& texts, bool
   PyRef iterator = PyRef::steal(PyObject_GetIter(values));
   if (!iterator) return fetch_error();
   reserve_from_hint(values, out);
-  texts.set_from_iterator(true);
+  texts.set_from_iterator();
   for (Py_ssize_t row_idx = 0;; ++row_idx) {
     // An iterator written in Python runs the handlers itself; one written
     // in C (a numpy array's, itertools.repeat) may never.
