@@ -10,7 +10,6 @@
 #include <type_traits>
 
 #include "memory/page_advice.h"
-#include "parallel/execution.h"
 
 // Iterating a buffer exporter yields one Python object per element and the
 // column converts each of them. Here the elements are read from memory
@@ -347,33 +346,24 @@ inline bool boolean_of(Element value) noexcept {
   }
 }
 
-// Visits every element in order, running the signal handlers between
-// stretches of kInterruptStride elements; a handler's exception ends the walk.
-// The exporter cannot resize or free its buffer meanwhile: it is held.
 template <class Element, bool kSwap, class Visit>
-inline Status for_each_element(const Strided& walk, Visit&& visit) {
-  constexpr auto kStride = static_cast<Py_ssize_t>(kInterruptStride);
-  for (Py_ssize_t chunk_begin = 0; chunk_begin < walk.length; chunk_begin += kStride) {
-    if (chunk_begin != 0) NOLT_TRY(check_signals());
-    const Py_ssize_t chunk_end = std::min(walk.length, chunk_begin + kStride);
-    // The address of each element only: with a negative stride, one step past
-    // the last element would point before the buffer.
-    for (Py_ssize_t row_idx = chunk_begin; row_idx < chunk_end; ++row_idx) {
-      visit(load<Element, kSwap>(walk.first + row_idx * walk.stride));
-    }
+inline void for_each_element(const Strided& walk, Visit&& visit) {
+  // The address of each element only: with a negative stride, one step past the
+  // last element would point before the buffer.
+  for (Py_ssize_t row_idx = 0; row_idx < walk.length; ++row_idx) {
+    visit(load<Element, kSwap>(walk.first + row_idx * walk.stride));
   }
-  return Status();
 }
 
 // An unsigned 64-bit element beyond the signed range is no Integer: plain
 // conversion raises OverflowError and typed conversion refuses it.
 template <class Element, bool kSwap>
-Result<bool> fits_signed_64(const Strided& walk) {
+bool fits_signed_64(const Strided& walk) {
   if constexpr (std::is_same_v<Element, std::uint64_t>) {
     bool fits = true;
-    NOLT_TRY((for_each_element<Element, kSwap>(walk, [&](Element value) {
+    for_each_element<Element, kSwap>(walk, [&](Element value) {
       fits &= value <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-    })));
+    });
     return fits;
   } else {
     return true;
@@ -383,11 +373,8 @@ Result<bool> fits_signed_64(const Strided& walk) {
 // Flattened: the per-cell append is inlined into each loop (left to itself the
 // compiler calls it out of line for every cell, at three times the cost).
 template <class Element, bool kSwap>
-[[gnu::flatten]] Result<BufferFill> fill_elements(const Strided& walk, CellRule rule, ColumnValues& out) {
-  if (rule == CellRule::Integer) {
-    NOLT_ASSIGN_OR_RETURN(const bool fits, (fits_signed_64<Element, kSwap>(walk)));
-    if (!fits) return BufferFill::NotHandled;
-  }
+[[gnu::flatten]] BufferFill fill_elements(const Strided& walk, CellRule rule, ColumnValues& out) {
+  if (rule == CellRule::Integer && !fits_signed_64<Element, kSwap>(walk)) return BufferFill::NotHandled;
   try {
     out.reserve(static_cast<std::size_t>(walk.length));
   } catch (const std::bad_alloc&) {
@@ -398,35 +385,35 @@ template <class Element, bool kSwap>
   prefault_for_writing(out.cells().data(), out.cells().capacity() * sizeof(Cell));
   switch (rule) {
     case CellRule::Integer:
-      NOLT_TRY((for_each_element<Element, kSwap>(walk, [&](Element value) { out.push_integer(integer_of(value)); })));
+      for_each_element<Element, kSwap>(walk, [&](Element value) { out.push_integer(integer_of(value)); });
       break;
     case CellRule::Float:
-      NOLT_TRY((for_each_element<Element, kSwap>(walk, [&](Element value) { out.push_float(double_of(value)); })));
+      for_each_element<Element, kSwap>(walk, [&](Element value) { out.push_float(double_of(value)); });
       break;
     case CellRule::FloatNanIsNull:
-      NOLT_TRY((for_each_element<Element, kSwap>(walk, [&](Element value) {
+      for_each_element<Element, kSwap>(walk, [&](Element value) {
         const double number = double_of(value);
         if (number != number) {
           out.push_null();
         } else {
           out.push_float(number);
         }
-      })));
+      });
       break;
     case CellRule::Boolean:
-      NOLT_TRY((for_each_element<Element, kSwap>(walk, [&](Element value) { out.push_boolean(boolean_of(value)); })));
+      for_each_element<Element, kSwap>(walk, [&](Element value) { out.push_boolean(boolean_of(value)); });
       break;
   }
   return BufferFill::Handled;
 }
 
 template <class Element>
-Result<BufferFill> fill_in_order(const Strided& walk, bool swap_bytes, CellRule rule, ColumnValues& out) {
+BufferFill fill_in_order(const Strided& walk, bool swap_bytes, CellRule rule, ColumnValues& out) {
   if (swap_bytes) return fill_elements<Element, true>(walk, rule, out);
   return fill_elements<Element, false>(walk, rule, out);
 }
 
-Result<BufferFill> fill_cells(const Strided& walk, const ElementFormat& element, CellRule rule, ColumnValues& out) {
+BufferFill fill_cells(const Strided& walk, const ElementFormat& element, CellRule rule, ColumnValues& out) {
   const bool swap = element.swap_bytes && element.size > 1;
   switch (element.kind) {
     case ElementKind::Signed:

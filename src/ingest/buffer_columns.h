@@ -20,11 +20,10 @@ enum class BufferFill : std::uint8_t {
 // ones iterating the object and converting each item would give (plain
 // conversion, or typed conversion by `type` when `typed`). In every other case,
 // including each case where iterating would fail, it appends nothing and
-// returns NotHandled, leaving the interpreter without a pending error. The
-// errors are a released memoryview's refusal (its iterator would end at once
-// and make the column look empty) and the exception of a signal handler: the
-// handlers run every kInterruptStride elements (the only Python code it runs).
-// It creates no Python object; the buffer is released before it returns.
+// returns NotHandled, leaving the interpreter without a pending error. The one
+// error is a released memoryview's refusal (its iterator would end at once and
+// make the column look empty). Runs no Python code and creates no Python
+// object; the buffer is released before it returns.
 [[nodiscard]] Result<BufferFill> fill_from_buffer(PyObject* values, LogicalType type, bool typed, ColumnValues& out);
 
 }  // namespace nolt::py

@@ -39,8 +39,9 @@ CoreError unsupported_value(std::string_view column_name) {
 // kAllRememberedBytes or more are all remembered, so none is stored twice.
 //
 // Cells read from a list or a tuple are kept alive by it, and no Python code
-// runs between two cells of a text column (plain conversion runs none) except
-// the signal handlers, which may change the list: recent objects are then
+// runs between two cells of a column that holds texts (plain conversion runs
+// none; the typed conversions that may, of numbers and booleans, store no
+// text) except the signal handlers, which may change the list: recent objects are then
 // remembered by address alone and forgotten after the handlers ran. Cells
 // from an iterator may die as soon as they are converted: an object
 // remembered is held by a reference of its own. The remembered long texts
