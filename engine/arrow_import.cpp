@@ -113,19 +113,29 @@ Result<std::vector<ArrowColumn>> arrow_columns(const ImportedArrow& imported, bo
   return columns;
 }
 
-// The declared types of a plan: one logical type (or nullopt for the Arrow
-// type's own) per column.
-Result<std::vector<std::optional<LogicalType>>> declared_types(PyObject* types, std::size_t column_count) {
-  std::vector<std::optional<LogicalType>> declared(column_count);
+// A column's declared type in a plan: a logical type, its Arrow type's own
+// (nullopt), or none at all when the plan leaves the column to its adapter.
+struct Declared {
+  std::optional<LogicalType> type;
+  bool adapter_only = false;
+};
+
+Result<std::vector<Declared>> declared_types(PyObject* types, std::size_t column_count) {
+  std::vector<Declared> declared(column_count);
   if (types == nullptr || types == Py_None) return declared;
   NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> items, py::sequence_items(types));
   if (items.size() != column_count) {
     return CoreError::value_error(str_cat("types names ", items.size(), " columns; the Arrow data has ", column_count));
   }
   for (std::size_t column_idx = 0; column_idx < column_count; ++column_idx) {
-    if (items[column_idx].get() == Py_None) continue;
-    NOLT_ASSIGN_OR_RETURN(std::string name, py::extract_text(items[column_idx].get()));
-    NOLT_ASSIGN_OR_RETURN(declared[column_idx], parse_logical_type(name));
+    PyObject* item = items[column_idx].get();
+    if (item == Py_None) continue;
+    if (item == Py_False) {
+      declared[column_idx].adapter_only = true;
+      continue;
+    }
+    NOLT_ASSIGN_OR_RETURN(std::string name, py::extract_text(item));
+    NOLT_ASSIGN_OR_RETURN(declared[column_idx].type, parse_logical_type(name));
   }
   return declared;
 }
@@ -150,8 +160,8 @@ Result<std::vector<ColumnInput>> read_arrow(PyObject* source, PyObject* types, P
     const char* name = arrow_columns_[column_idx].field->name;
     columns[column_idx].name = name == nullptr ? "" : name;
     const auto natural = arrow::natural_logical_type(*arrow_columns_[column_idx].field);
-    columns[column_idx].logical_type = declared[column_idx].value_or(natural.value_or(LogicalType::Unknown));
-    handled[column_idx] = readable && natural.has_value();
+    columns[column_idx].logical_type = declared[column_idx].type.value_or(natural.value_or(LogicalType::Unknown));
+    handled[column_idx] = readable && natural.has_value() && !declared[column_idx].adapter_only;
   }
   without_interpreter_lock([&] {
     context.parallel_for(column_count, [&](std::size_t column_idx) {

@@ -37,7 +37,8 @@ Result<ExecutionContext> engine_context(PyObject* threads);
 //   `__arrow_c_array__`: a table, record batch, stream or array), each column
 //   with the logical type its Arrow type stands for;
 // - a dict {"arrow": such an object, "types": a list with one logical type
-//   name or None per column, "fallback": a callable}: where a column's cells
+//   name, None (its Arrow type's) or False (left to the adapter) per column,
+//   "fallback": a callable}: where a column's cells
 //   cannot be read here exactly as nolt's adapters make them,
 //   fallback(column_idx) gives its column tuple instead.
 // Arrow buffers are read with the interpreter lock released, columns spread

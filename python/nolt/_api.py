@@ -42,6 +42,12 @@ SchemaArgument = str | os.PathLike[str] | SuggestedSchema | Sequence[SchemaColum
 # Raised by the core for a broken internal invariant; it derives from BaseException.
 InternalFault = _nolt_core.InternalFault
 
+# The polars data types whose Arrow form the engine reads as the polars adapter converts them.
+_POLARS_NATIVE = frozenset(
+    "Int8 Int16 Int32 Int64 UInt8 UInt16 UInt32 UInt64 Float32 Float64 Boolean String Categorical Enum "
+    "Date Time Datetime Null".split()
+)
+
 # A prepared dataset: column tuples, or an Arrow plan for the engine (see ``_arrow_plan``).
 Prepared = list[ColumnTuple] | dict[str, Any]
 
@@ -59,17 +65,22 @@ def _arrow_plan(data: object, types: Types | None) -> dict[str, Any] | None:
         backend: Any = _arrow.BACKEND
         names = list(frame.column_names)
         column = frame.column
+        # pyarrow cannot cast dictionaries of string views to text: their adapter says so.
+        native = [not (_arrow._pa().types.is_dictionary(t) and _arrow._pa().types.is_string_view(t.value_type))
+                  for t in frame.schema.types]
     elif kind == "polars" and not any(type(dtype).__name__ == "Object" for dtype in frame.dtypes):
         backend = _polars.BACKEND
         names = list(frame.columns)
         column = frame.to_series
+        native = [type(dtype).__name__ in _POLARS_NATIVE for dtype in frame.dtypes]
     else:
         return None
     declared = check_types(types)
     _unique_names(names)
     return {
         "arrow": frame,
-        "types": [declared.get(name) for name in names],
+        # False: the column goes through its adapter.
+        "types": [declared.get(name) if read else False for name, read in zip(names, native)],
         "fallback": lambda index: build_column(backend, names[index], column(index), declared.get(names[index])),
         "columns": lambda: to_columns(frame, types),
         "names": names,
