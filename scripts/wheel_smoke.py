@@ -135,10 +135,12 @@ def install_and_use(wheel: pathlib.Path, tag: str, scratch: pathlib.Path) -> Non
     run([python, "-m", "pip", "install", "--no-index", "--disable-pip-version-check", "-q", wheel], env=environment, cwd=scratch)
 
     probe = (
-        "import importlib.metadata as m, json, sysconfig, nolt, _nolt_core\n"
+        "import importlib.metadata as m, json, sysconfig, nolt, _nolt_core, nolt._engine as engine\n"
         "files = [str(f.locate()) for f in m.files('nolt')]\n"
-        "print(json.dumps({'site': sysconfig.get_paths()['platlib'], 'modules': [nolt.__file__, _nolt_core.__file__],\n"
+        "print(json.dumps({'site': sysconfig.get_paths()['platlib'],\n"
+        "  'modules': [nolt.__file__, _nolt_core.__file__, engine.__file__],\n"
         "  'version': nolt.__version__, 'metadata': m.version('nolt'), 'core': _nolt_core.version(),\n"
+        "  'engine': engine.profile([('n', 'integer', [2, 1])], 2)['columns'][0]['numeric_stats']['median'],\n"
         "  'extras': m.metadata('nolt').get_all('Provides-Extra'),\n"
         "  'native': [f for f in files if f.endswith('.so') or '.so.' in f]}))\n"
     )
@@ -151,6 +153,8 @@ def install_and_use(wheel: pathlib.Path, tag: str, scratch: pathlib.Path) -> Non
           f"versions differ: nolt.__version__ {facts['version']}, metadata {facts['metadata']}, nolt --version {cli!r}")
     check(wheel.name.startswith(f"nolt-{facts['version']}-"), f"{wheel.name} is not version {facts['version']}")
     check(facts["core"] == "0.4.1", f"_nolt_core.version() is {facts['core']}")
+    check(facts["engine"] == 1.5, f"nolt._engine computes a median of 1 and 2 as {facts['engine']}")
+    check(sum(name.endswith(".so") for name in map(str, facts["native"])) >= 2, f"the native modules are {facts['native']}")
     check({"pandas", "polars", "pyarrow", "dask"} <= set(facts["extras"] or ()), f"the extras are {facts['extras']}")
     step(f"installed nolt {facts['version']} (core {facts['core']}) into {venv}")
 
