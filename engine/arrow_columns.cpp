@@ -170,6 +170,10 @@ class ChunkReader {
  private:
   template <class Read>
   void each_row(Read&& read_row) {
+    if (validity_ == nullptr) {
+      for (std::int64_t position = start_; position < start_ + length_; ++position) read_row(position);
+      return;
+    }
     for (std::int64_t row_idx = 0; row_idx < length_; ++row_idx) {
       const std::int64_t position = start_ + row_idx;
       if (!valid(validity_, position)) {

@@ -191,3 +191,33 @@ def test_arrow_data_without_a_plan_reads_every_column_it_can():
     with pytest.raises(TypeError) as info:
         nolt._engine.profile(pa.table({"d": pa.array([1], pa.decimal128(3, 1))}), 1)
     assert str(info.value) == "column 'd' has the Arrow type 'd:3,1', which nolt reads through its adapters"
+
+
+def _prepared_as_before(types, *datasets):
+    """Every dataset converted by the adapters, then the names in types checked."""
+    converted = [nolt.to_columns(data, types) for data in datasets]
+    names = {column[0] for columns in converted for column in columns}
+    for name in types or {}:
+        if name not in names:
+            raise ValueError(f"types names column '{name}', which the data does not have")
+    return converted
+
+
+BIG = pa.table({"u": pa.array([2**64 - 1], pa.uint64())})
+FINE = pa.table({"u": pa.array([1], pa.uint64())})
+
+
+@pytest.mark.parametrize(
+    ("before", "after", "types"),
+    [
+        (BIG, FINE, {"missing": "string"}),  # the conversion error comes before the names check
+        (FINE, FINE, {"missing": "string"}),
+        (BIG, {"u": [1]}, None),  # the before side's error, though the after side fails too
+        (FINE, [("u", "integer", [2**70])], None),
+        (pa.table({"a": [1], "b": [2]}).rename_columns(["a", "a"]), BIG, None),
+        (FINE, FINE, {"u": "float"}),
+    ],
+)
+def test_errors_come_in_the_order_the_adapters_give_them(before, after, types):
+    expected = _outcome(lambda: _nolt_core.compare_datasets(*_prepared_as_before(types, before, after)))
+    assert _outcome(lambda: nolt.compare(before, after, types=types)) == expected
