@@ -7,8 +7,9 @@ module calls the native modules' computations.
 
 Computations run in nolt's engine (``nolt._engine``), which computes with the interpreter lock
 released on a pool of threads. pyarrow Tables and RecordBatches and polars DataFrames go to it as
-they are, read from their Arrow memory; a column whose cells the engine cannot make exactly as
-the adapters would is converted by its adapter instead. Every other dataset goes as the column
+they are, read from their Arrow memory, and so do the columns of pandas DataFrames that hold Arrow
+data or convert to it without Python objects; a column whose cells the engine cannot make exactly
+as the adapters would is converted by its adapter instead. Every other dataset goes as the column
 tuples ``to_columns`` makes of it.
 """
 
@@ -21,9 +22,9 @@ from typing import Any
 import _nolt_core
 
 import nolt._engine as _engine
-from nolt import _arrow, _polars
+from nolt import _arrow, _pandas, _polars
 from nolt._adapters import _unique_names, build_column, container_kind, to_columns
-from nolt._columns import Types, check_types
+from nolt._columns import TEXT_TYPES, Types, check_types
 from nolt.types import (
     ColumnTuple,
     DatasetComparison,
@@ -73,6 +74,8 @@ def _arrow_plan(data: object, types: Types | None) -> dict[str, Any] | None:
         names = list(frame.columns)
         column = frame.to_series
         native = [type(dtype).__name__ in _POLARS_NATIVE for dtype in frame.dtypes]
+    elif kind == "pandas":
+        return _pandas_plan(frame, types)
     else:
         return None
     declared = check_types(types)
@@ -82,6 +85,59 @@ def _arrow_plan(data: object, types: Types | None) -> dict[str, Any] | None:
         # False: the column goes through its adapter.
         "types": [declared.get(name) if read else False for name, read in zip(names, native)],
         "fallback": lambda index: build_column(backend, names[index], column(index), declared.get(names[index])),
+        "columns": lambda: to_columns(frame, types),
+        "names": names,
+    }
+
+
+def _pandas_arrow(series: Any, natural: str) -> Any | None:
+    """A pandas column as Arrow data holding the cells its adapter makes, or None where none does.
+
+    numpy numbers and booleans, datetimes, Arrow-backed columns and categoricals of text qualify;
+    a float column's NaN markers become nulls, as the adapter's typed floats do.
+    """
+    pa = _arrow._pa()
+    dtype = series.dtype
+    dtype_name = type(dtype).__name__
+    numpy_dtype = type(dtype).__module__.startswith("numpy")
+    if dtype_name == "ArrowDtype" or (dtype_name == "StringDtype" and dtype.storage == "pyarrow"):
+        array = series.array.__arrow_array__()
+        return None if pa.types.is_dictionary(array.type) and pa.types.is_string_view(array.type.value_type) else array
+    if (numpy_dtype and dtype.kind in "biuf") or dtype_name in ("IntegerDtype", "BooleanDtype") or dtype.kind == "M":
+        if natural == "float" and not numpy_dtype:
+            return None
+        return pa.array(series, from_pandas=True)
+    if dtype_name == "CategoricalDtype" and natural == "categorical" and series.cat.categories.inferred_type == "string":
+        codes = series.cat.codes.to_numpy()
+        labels = pa.array(series.cat.categories.to_numpy(dtype=object), pa.string())
+        return pa.DictionaryArray.from_arrays(pa.array(codes, mask=codes < 0), labels)
+    return None
+
+
+def _pandas_plan(frame: Any, types: Types | None) -> dict[str, Any]:
+    """The Arrow plan of a pandas DataFrame: the columns that qualify as Arrow data, the rest by
+    their adapter (a column of nulls stands in for them)."""
+    pa = _arrow._pa()
+    declared = check_types(types)
+    names = [name if isinstance(name, str) else str(name) for name in frame.columns]
+    _unique_names(names)
+    arrays, plan_types = [], []
+    for position, name in enumerate(names):
+        series = frame.iloc[:, position]
+        natural = _pandas.BACKEND.classify(series)
+        target = declared.get(name, natural)
+        same = target == natural or (target in TEXT_TYPES and natural in TEXT_TYPES)
+        array = _pandas_arrow(series, natural) if same else None
+        arrays.append(pa.nulls(len(frame)) if array is None else array)
+        plan_types.append(False if array is None else target)
+
+    def fallback(index: int) -> ColumnTuple:
+        return build_column(_pandas.BACKEND, names[index], frame.iloc[:, index], declared.get(names[index]))
+
+    return {
+        "arrow": pa.table(arrays, names=names),
+        "types": plan_types,
+        "fallback": fallback,
         "columns": lambda: to_columns(frame, types),
         "names": names,
     }

@@ -221,3 +221,16 @@ FINE = pa.table({"u": pa.array([1], pa.uint64())})
 def test_errors_come_in_the_order_the_adapters_give_them(before, after, types):
     expected = _outcome(lambda: _nolt_core.compare_datasets(*_prepared_as_before(types, before, after)))
     assert _outcome(lambda: nolt.compare(before, after, types=types)) == expected
+
+
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(tables(), st.sampled_from(["profile", "observed"]))
+def test_the_engine_reads_pandas_frames_as_their_adapter_does(drawn, operation):
+    pd = pytest.importorskip("pandas")
+    table, types = drawn
+    for options in ({}, {"types_mapper": pd.ArrowDtype}):
+        try:
+            frame = table.to_pandas(**options)
+        except (pa.ArrowException, ValueError, OverflowError):  # a type or range pandas does not hold
+            continue
+        assert _engine(operation, frame, types, 2) == _core(operation, frame, types)
