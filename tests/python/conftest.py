@@ -1,5 +1,8 @@
+import os
 import pathlib
+import stat
 import sys
+import tempfile
 
 import pytest
 
@@ -24,3 +27,21 @@ def raises_exactly(exc_type, message, fn, *args, **kwargs):
         if exc_type in (TypeError, ValueError, OSError) and not isinstance(info.value, OverflowError):
             assert info.value.args == (message,)
     return info.value
+
+
+def shared_temp_dir(prefix):
+    """A new folder (mode 755) that an unprivileged child process can reach.
+
+    The usual temporary folder may sit below a private one (a TMPDIR inside a 0700 folder);
+    then /tmp is used instead.
+    """
+    def reachable(folder):
+        path = pathlib.Path(folder).resolve()
+        return all(os.stat(part).st_mode & stat.S_IXOTH for part in [path, *path.parents])
+
+    base = next((folder for folder in (tempfile.gettempdir(), "/tmp") if reachable(folder)), None)
+    if base is None:
+        pytest.skip("no temporary folder is reachable by an unprivileged user")
+    directory = tempfile.mkdtemp(prefix=prefix, dir=base)
+    os.chmod(directory, 0o755)
+    return directory

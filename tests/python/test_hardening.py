@@ -7,14 +7,13 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import threading
 
 import numpy as np
 import pytest
 
 import _nolt_core
-from conftest import raises_exactly
+from conftest import raises_exactly, shared_temp_dir
 
 core = _nolt_core
 save = core.save_suggested_schema_dataset
@@ -395,8 +394,7 @@ print(attempt(lambda: save([], os.path.join(directory, "locked", "open.json"))))
 def permission_directory():
     # pytest's own temporary directories are private to root; this one must be
     # reachable by the unprivileged child.
-    directory = tempfile.mkdtemp(prefix="nolt-permissions-")
-    os.chmod(directory, 0o755)
+    directory = shared_temp_dir("nolt-permissions-")
     os.mkdir(os.path.join(directory, "locked"), 0o555)
     with open(os.path.join(directory, "locked", "open.json"), "w") as handle:
         handle.write("old")

@@ -10,7 +10,6 @@ import sys
 import errno
 import re
 import shutil
-import tempfile
 import threading
 import warnings
 
@@ -18,6 +17,7 @@ import pytest
 
 import _nolt_core
 import nolt
+from conftest import shared_temp_dir
 from nolt import _outputs, _progress, cli
 from nolt.cli import parse_types, UsageError
 
@@ -368,9 +368,8 @@ for command in ("suggest", "report"):
 
 
 def test_both_commands_meet_permissions_alike():
-    directory = tempfile.mkdtemp(prefix="nolt-cli-permissions-")  # reachable by the unprivileged child
+    directory = shared_temp_dir("nolt-cli-permissions-")  # reachable by the unprivileged child
     try:
-        os.chmod(directory, 0o755)
         shutil.copy(ORDERS, os.path.join(directory, "d.csv"))
         os.chmod(os.path.join(directory, "d.csv"), 0o644)
         os.mkdir(os.path.join(directory, "locked"))
