@@ -326,7 +326,7 @@ class ChunkReader {
         text = std::string_view(static_cast<const char*>(array_.buffers[2 + buffer_idx]) + offset,
                                 static_cast<std::size_t>(size));
       }
-      if (!is_valid_utf8(text)) well_formed = false;
+      if (!all_ascii(text.data(), text.size()) && !is_valid_utf8(text)) well_formed = false;
       out_.push_text(text);
     });
     return well_formed;

@@ -150,16 +150,16 @@ Result<std::vector<ColumnInput>> read_arrow(PyObject* source, PyObject* types, P
                                             const ExecutionContext& context) {
   NOLT_ASSIGN_OR_RETURN(ImportedArrow imported, import_arrow(source));
   bool readable = true;
-  NOLT_ASSIGN_OR_RETURN(std::vector<ArrowColumn> arrow_columns_, arrow_columns(imported, readable));
-  const std::size_t column_count = arrow_columns_.size();
+  NOLT_ASSIGN_OR_RETURN(std::vector<ArrowColumn> sources, arrow_columns(imported, readable));
+  const std::size_t column_count = sources.size();
   NOLT_ASSIGN_OR_RETURN(auto declared, declared_types(types, column_count));
 
   std::vector<ColumnInput> columns(column_count);
   std::vector<char> handled(column_count, 0);
   for (std::size_t column_idx = 0; column_idx < column_count; ++column_idx) {
-    const char* name = arrow_columns_[column_idx].field->name;
+    const char* name = sources[column_idx].field->name;
     columns[column_idx].name = name == nullptr ? "" : name;
-    const auto natural = arrow::natural_logical_type(*arrow_columns_[column_idx].field);
+    const auto natural = arrow::natural_logical_type(*sources[column_idx].field);
     columns[column_idx].logical_type = declared[column_idx].type.value_or(natural.value_or(LogicalType::Unknown));
     handled[column_idx] = readable && natural.has_value() && !declared[column_idx].adapter_only;
   }
@@ -167,7 +167,7 @@ Result<std::vector<ColumnInput>> read_arrow(PyObject* source, PyObject* types, P
     context.parallel_for(column_count, [&](std::size_t column_idx) {
       if (!handled[column_idx]) return;
       ColumnInput& column = columns[column_idx];
-      const ArrowColumn& arrow_column = arrow_columns_[column_idx];
+      const ArrowColumn& arrow_column = sources[column_idx];
       if (!arrow::read_column(*arrow_column.field, arrow_column.chunks, column.logical_type, column.values)) {
         handled[column_idx] = 0;
         column.values = ColumnValues();
@@ -177,7 +177,7 @@ Result<std::vector<ColumnInput>> read_arrow(PyObject* source, PyObject* types, P
   for (std::size_t column_idx = 0; column_idx < column_count; ++column_idx) {
     if (handled[column_idx]) continue;
     if (fallback == nullptr) {
-      const char* format = arrow_columns_[column_idx].field->format;
+      const char* format = sources[column_idx].field->format;
       return CoreError::type_error(str_cat("column '", columns[column_idx].name, "' has the Arrow type '",
                                            format == nullptr ? "" : format, "', which nolt reads through its adapters"));
     }
