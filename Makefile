@@ -4,7 +4,7 @@ CMAKE := .venv/bin/cmake
 CTEST := .venv/bin/ctest
 JOBS ?= 2
 
-.PHONY: setup demo test test-cpp test-python sanitize bench wheel wheel-smoke clean
+.PHONY: setup demo test test-cpp test-python sanitize bench bench-engine wheel wheel-smoke clean
 
 setup:
 	@bash scripts/setup.sh test
@@ -39,6 +39,12 @@ bench: setup
 	@$(VENV_PY) -m pip install -q --disable-pip-version-check -r bench/requirements.txt
 	@$(VENV_PY) bench/build_floor.py build/bench
 	@PYTHONPATH=build/bench $(VENV_PY) bench/run_bench.py --write bench/RESULTS.md $(BENCH_ARGS)
+
+# nolt's engine against polars and pyarrow on a mixed frame, a Parquet file and thread counts;
+# writes bench/RESULTS_ENGINE.md (BENCH_ARGS as above, e.g. BENCH_ARGS="--rows 200000").
+bench-engine: setup
+	@$(VENV_PY) -m pip install -q --disable-pip-version-check -r bench/requirements.txt
+	@$(VENV_PY) bench/bench_engine.py --write bench/RESULTS_ENGINE.md $(BENCH_ARGS)
 
 # The sdist and a self-contained manylinux wheel in dist/ (see scripts/wheel.sh);
 # wheel-smoke then installs that wheel into a fresh venv outside the tree and checks it.

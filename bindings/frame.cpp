@@ -43,9 +43,9 @@ std::string quoted_list(const std::vector<std::string_view>& names) {
 
 }  // namespace
 
-Result<std::array<PyObject*, 2>> bind_arguments(const ParamSpec& signature, PyObject* const* args, Py_ssize_t nargs,
+Result<std::array<PyObject*, 4>> bind_arguments(const ParamSpec& signature, PyObject* const* args, Py_ssize_t nargs,
                                                 PyObject* kwnames) {
-  std::array<PyObject*, 2> bound{nullptr, nullptr};
+  std::array<PyObject*, 4> bound{};
   const std::size_t positional = static_cast<std::size_t>(PyVectorcall_NARGS(nargs));
   for (std::size_t idx = 0; idx < positional && idx < signature.count; ++idx) bound[idx] = args[idx];
   if (positional > signature.count) {

@@ -18,13 +18,13 @@ namespace nolt::py {
 // One function's parameters: all required, positional-or-keyword.
 struct ParamSpec {
   std::string_view function;  // shown followed by "()"
-  std::array<std::string_view, 2> names;
+  std::array<std::string_view, 4> names;  // the first `count` are used
   std::size_t count;
 };
 
 // Binds vectorcall arguments to the parameters; borrowed references, in
 // parameter order.
-Result<std::array<PyObject*, 2>> bind_arguments(const ParamSpec& signature, PyObject* const* args, Py_ssize_t nargs,
+Result<std::array<PyObject*, 4>> bind_arguments(const ParamSpec& signature, PyObject* const* args, Py_ssize_t nargs,
                                                 PyObject* kwnames);
 
 // A TypeError becomes "argument '{name}': {text}" keeping its cause; any

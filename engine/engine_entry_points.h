@@ -4,8 +4,11 @@
 
 #include <Python.h>
 
+#include <string_view>
 #include <utility>
+#include <vector>
 
+#include "data/values.h"
 #include "frame.h"
 #include "parallel/execution.h"
 
@@ -23,12 +26,39 @@ auto without_interpreter_lock(Body&& body) {
   return std::forward<Body>(body)();
 }
 
-// How the engine computes. For now on the calling thread; the thread pool and
-// the interrupt come with the engine's own reading of the data.
-inline const ExecutionContext& engine_context() noexcept { return kSerialContext; }
+// How the engine computes: on a pool of `threads` threads (None or 0: as many
+// as the CPUs this process may use). Pools are made once per thread count and
+// kept for the life of the process.
+Result<ExecutionContext> engine_context(PyObject* threads);
 
-inline constexpr py::ParamSpec kProfileParams{"profile", {"columns", ""}, 1};
+// The columns of one dataset argument, which is one of:
+// - the core's column tuples, converted as _nolt_core converts them;
+// - an object exporting Arrow data (`__arrow_c_stream__` or
+//   `__arrow_c_array__`: a table, record batch, stream or array), each column
+//   with the logical type its Arrow type stands for;
+// - a dict {"arrow": such an object, "types": a list with one logical type
+//   name, None (its Arrow type's) or False (left to the adapter) per column,
+//   "fallback": a callable}: where a column's cells
+//   cannot be read here exactly as nolt's adapters make them,
+//   fallback(column_idx) gives its column tuple instead.
+// Arrow buffers are read with the interpreter lock released, columns spread
+// over the context's threads; the Arrow data is released before returning.
+Result<std::vector<ColumnInput>> engine_columns(std::string_view name, PyObject* data, const ExecutionContext& context);
+
+inline constexpr py::ParamSpec kProfileParams{"profile", {"columns", "threads"}, 2};
+inline constexpr py::ParamSpec kObservedSchemaParams{"observed_schema", {"columns", "threads"}, 2};
+inline constexpr py::ParamSpec kSuggestSchemaParams{"suggest_schema", {"columns", "threads"}, 2};
+inline constexpr py::ParamSpec kInspectParams{"inspect", {"columns", "threads"}, 2};
+inline constexpr py::ParamSpec kSaveSchemaParams{"save_schema", {"columns", "path", "threads"}, 3};
+inline constexpr py::ParamSpec kCompareParams{"compare", {"before_columns", "after_columns", "threads"}, 3};
+inline constexpr py::ParamSpec kDriftParams{"drift", {"before_columns", "after_columns", "threads"}, 3};
 
 PyObject* profile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* observed_schema(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* suggest_schema(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* inspect(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* save_schema(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* compare(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* drift(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace nolt::engine

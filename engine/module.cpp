@@ -11,7 +11,17 @@ using py::PyRef;
 #define NOLT_FAST(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
 PyMethodDef g_functions[] = {
-    {"profile", NOLT_FAST(profile), METH_FASTCALL | METH_KEYWORDS, "profile(columns)\n--\n\n"},
+    {"profile", NOLT_FAST(profile), METH_FASTCALL | METH_KEYWORDS, "profile(columns, threads)\n--\n\n"},
+    {"observed_schema", NOLT_FAST(observed_schema), METH_FASTCALL | METH_KEYWORDS,
+     "observed_schema(columns, threads)\n--\n\n"},
+    {"suggest_schema", NOLT_FAST(suggest_schema), METH_FASTCALL | METH_KEYWORDS,
+     "suggest_schema(columns, threads)\n--\n\n"},
+    {"inspect", NOLT_FAST(inspect), METH_FASTCALL | METH_KEYWORDS, "inspect(columns, threads)\n--\n\n"},
+    {"save_schema", NOLT_FAST(save_schema), METH_FASTCALL | METH_KEYWORDS,
+     "save_schema(columns, path, threads)\n--\n\n"},
+    {"compare", NOLT_FAST(compare), METH_FASTCALL | METH_KEYWORDS,
+     "compare(before_columns, after_columns, threads)\n--\n\n"},
+    {"drift", NOLT_FAST(drift), METH_FASTCALL | METH_KEYWORDS, "drift(before_columns, after_columns, threads)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

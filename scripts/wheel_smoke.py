@@ -141,6 +141,7 @@ def install_and_use(wheel: pathlib.Path, tag: str, scratch: pathlib.Path) -> Non
         "  'modules': [nolt.__file__, _nolt_core.__file__, nolt._engine.__file__],\n"
         "  'notices': [f for f in files if f.endswith('THIRD-PARTY-NOTICES.txt')],\n"
         "  'version': nolt.__version__, 'metadata': m.version('nolt'), 'core': _nolt_core.version(),\n"
+        "  'engine': nolt._engine.profile([('n', 'integer', [2, 1])], 2)['columns'][0]['numeric_stats']['median'],\n"
         "  'extras': m.metadata('nolt').get_all('Provides-Extra'),\n"
         "  'native': [f for f in files if f.endswith('.so') or '.so.' in f]}))\n"
     )
@@ -153,6 +154,7 @@ def install_and_use(wheel: pathlib.Path, tag: str, scratch: pathlib.Path) -> Non
           f"versions differ: nolt.__version__ {facts['version']}, metadata {facts['metadata']}, nolt --version {cli!r}")
     check(wheel.name.startswith(f"nolt-{facts['version']}-"), f"{wheel.name} is not version {facts['version']}")
     check(facts["core"] == "0.4.1", f"_nolt_core.version() is {facts['core']}")
+    check(facts["engine"] == 1.5, f"nolt._engine computes a median of 1 and 2 as {facts['engine']}")
     check({"pandas", "polars", "pyarrow", "dask"} <= set(facts["extras"] or ()), f"the extras are {facts['extras']}")
     check(len(facts["notices"]) == 1, "the wheel lacks the notices of the libraries it carries")
     step(f"installed nolt {facts['version']} (core {facts['core']}) into {venv}")

@@ -9,7 +9,9 @@ Every function takes a dataset in the form you have it:
 - the core's own list of column tuples ``(name, logical_type, cells[, typed])``.
 
 ``types=`` (a mapping of column name to logical type) also overrides the type a data frame
-suggests for a column. The functions return the native module's dictionaries unchanged.
+suggests for a column. ``threads=`` caps the threads a computation uses (default: the
+NOLT_THREADS environment variable, else every CPU the process may use); results never depend
+on it. The functions return the native module's dictionaries unchanged.
 The data-frame libraries are optional: nothing here imports them until a frame of theirs
 is passed in.
 """
@@ -18,9 +20,13 @@ from __future__ import annotations
 
 import os
 from collections.abc import Sequence
+from pkgutil import extend_path
 
-from nolt import _api
-from nolt._adapters import (
+# The engine module may sit in a build tree's nolt/ folder rather than next to this file.
+__path__ = extend_path(__path__, __name__)
+
+from nolt import _api  # noqa: E402
+from nolt._adapters import (  # noqa: E402
     from_arrow,
     from_column_tuples,
     from_dict,
@@ -29,11 +35,11 @@ from nolt._adapters import (
     from_records,
     to_columns,
 )
-from nolt._api import schema_columns
-from nolt._columns import LOGICAL_TYPES, Types
-from nolt._version import __version__ as __version__
-from nolt.report import report
-from nolt.types import (
+from nolt._api import schema_columns  # noqa: E402
+from nolt._columns import LOGICAL_TYPES, Types  # noqa: E402
+from nolt._version import __version__ as __version__  # noqa: E402
+from nolt.report import report  # noqa: E402
+from nolt.types import (  # noqa: E402
     DatasetComparison,
     DatasetProfile,
     DriftReport,
@@ -72,34 +78,34 @@ def version() -> str:
     return _api.core_version()
 
 
-def profile(data: object, *, types: Types | None = None) -> DatasetProfile:
+def profile(data: object, *, types: Types | None = None, threads: int | None = None) -> DatasetProfile:
     """Row count and, per column, counts, null and distinct counts and numeric statistics."""
     (columns,) = _api.prepare(types, data)
-    return _api.profile(columns)
+    return _api.profile(columns, threads)
 
 
-def observed_schema(data: object, *, types: Types | None = None) -> ObservedSchema:
+def observed_schema(data: object, *, types: Types | None = None, threads: int | None = None) -> ObservedSchema:
     """What the data shows per column: nullability, distinct count, range, distinct values."""
     (columns,) = _api.prepare(types, data)
-    return _api.observed_schema(columns)
+    return _api.observed_schema(columns, threads)
 
 
-def suggest_schema(data: object, *, types: Types | None = None) -> SuggestedSchema:
+def suggest_schema(data: object, *, types: Types | None = None, threads: int | None = None) -> SuggestedSchema:
     """The schema future data should meet: nullability and, for categoricals, allowed values."""
     (columns,) = _api.prepare(types, data)
-    return _api.suggest_schema(columns)
+    return _api.suggest_schema(columns, threads)
 
 
-def inspect(data: object, *, types: Types | None = None) -> Inspection:
+def inspect(data: object, *, types: Types | None = None, threads: int | None = None) -> Inspection:
     """Profile, observed schema and suggested schema from one pass over the data."""
     (columns,) = _api.prepare(types, data)
-    return _api.inspect(columns)
+    return _api.inspect(columns, threads)
 
 
-def save_schema(data: object, path: str | os.PathLike[str], *, types: Types | None = None) -> None:
+def save_schema(data: object, path: str | os.PathLike[str], *, types: Types | None = None, threads: int | None = None) -> None:
     """Writes the suggested schema of the data to a JSON file at ``path``."""
     (columns,) = _api.prepare(types, data)
-    _api.save_schema(columns, path)
+    _api.save_schema(columns, path, threads)
 
 
 def validate(
@@ -107,6 +113,7 @@ def validate(
     schema: str | os.PathLike[str] | SuggestedSchema | Sequence[SchemaColumnTuple],
     *,
     types: Types | None = None,
+    threads: int | None = None,
 ) -> ValidationReport:
     """Checks the data against a schema and reports the issues; invalid data never raises.
 
@@ -115,16 +122,16 @@ def validate(
     allowed_values | None)`` tuples.
     """
     (columns,) = _api.prepare(types, data)
-    return _api.validate(columns, schema)
+    return _api.validate(columns, schema, threads)
 
 
-def compare(before: object, after: object, *, types: Types | None = None) -> DatasetComparison:
+def compare(before: object, after: object, *, types: Types | None = None, threads: int | None = None) -> DatasetComparison:
     """Column by column, what changed in the observed schema from ``before`` to ``after``."""
     before_columns, after_columns = _api.prepare(types, before, after)
-    return _api.compare(before_columns, after_columns)
+    return _api.compare(before_columns, after_columns, threads)
 
 
-def drift(before: object, after: object, *, types: Types | None = None) -> DriftReport:
+def drift(before: object, after: object, *, types: Types | None = None, threads: int | None = None) -> DriftReport:
     """Schema drift from ``before`` to ``after``: columns added or removed, type and null changes."""
     before_columns, after_columns = _api.prepare(types, before, after)
-    return _api.drift(before_columns, after_columns)
+    return _api.drift(before_columns, after_columns, threads)

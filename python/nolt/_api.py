@@ -3,7 +3,14 @@
 The public functions, the command line and the report all come through here: datasets are
 prepared (any supported container, with ``types=``), schema arguments are read (a path, a
 suggested-schema dict or schema tuples), and every computation is one call below. No other
-module calls the core's computations.
+module calls the native modules' computations.
+
+Computations run in nolt's engine (``nolt._engine``), which computes with the interpreter lock
+released on a pool of threads. pyarrow Tables and RecordBatches and polars DataFrames go to it as
+they are, read from their Arrow memory, and so do the columns of pandas DataFrames that hold Arrow
+data or convert to it without Python objects; a column whose cells the engine cannot make exactly
+as the adapters would is converted by its adapter instead. Every other dataset goes as the column
+tuples ``to_columns`` makes of it.
 """
 
 from __future__ import annotations
@@ -14,8 +21,10 @@ from typing import Any
 
 import _nolt_core
 
-from nolt._adapters import to_columns
-from nolt._columns import Types, check_types
+import nolt._engine as _engine
+from nolt import _arrow, _pandas, _polars
+from nolt._adapters import _unique_names, build_column, container_kind, to_columns
+from nolt._columns import TEXT_TYPES, Types, check_types
 from nolt.types import (
     ColumnTuple,
     DatasetComparison,
@@ -34,16 +43,158 @@ SchemaArgument = str | os.PathLike[str] | SuggestedSchema | Sequence[SchemaColum
 # Raised by the core for a broken internal invariant; it derives from BaseException.
 InternalFault = _nolt_core.InternalFault
 
+# The polars data types whose Arrow form the engine reads as the polars adapter converts them.
+_POLARS_NATIVE = frozenset(
+    "Int8 Int16 Int32 Int64 UInt8 UInt16 UInt32 UInt64 Float32 Float64 Boolean String Categorical Enum "
+    "Date Time Datetime Null".split()
+)
 
-def prepare(types: Types | None, *datasets: object) -> list[list[ColumnTuple]]:
-    """Converts each dataset; a name in ``types`` that no dataset has is an error (a typo)."""
-    converted = [to_columns(data, types) for data in datasets]
+# A prepared dataset: column tuples, or an Arrow plan for the engine (see ``_arrow_plan``).
+Prepared = list[ColumnTuple] | dict[str, Any]
+
+
+def _arrow_plan(data: object, types: Types | None) -> dict[str, Any] | None:
+    """How the engine reads a pyarrow table or polars frame, or None for any other dataset.
+
+    The plan names the Arrow exporter, the declared type of each column (None: its own), a
+    fallback giving one column's tuple from its adapter, and ``columns`` giving them all. The
+    types and the names are checked here, as the adapters check them.
+    """
+    kind = container_kind(data)
+    frame: Any = data
+    if kind == "pyarrow":
+        backend: Any = _arrow.BACKEND
+        names = list(frame.column_names)
+        column = frame.column
+        # pyarrow cannot cast dictionaries of string views to text: their adapter says so.
+        native = [not (_arrow._pa().types.is_dictionary(t) and _arrow._pa().types.is_string_view(t.value_type))
+                  for t in frame.schema.types]
+    elif kind == "polars" and not any(type(dtype).__name__ == "Object" for dtype in frame.dtypes):
+        backend = _polars.BACKEND
+        names = list(frame.columns)
+        column = frame.to_series
+        native = [type(dtype).__name__ in _POLARS_NATIVE for dtype in frame.dtypes]
+    elif kind == "pandas":
+        return _pandas_plan(frame, types)
+    else:
+        return None
+    declared = check_types(types)
+    _unique_names(names)
+    return {
+        "arrow": frame,
+        # False: the column goes through its adapter.
+        "types": [declared.get(name) if read else False for name, read in zip(names, native)],
+        "fallback": lambda index: build_column(backend, names[index], column(index), declared.get(names[index])),
+        "columns": lambda: to_columns(frame, types),
+        "names": names,
+    }
+
+
+def _pandas_arrow(series: Any, natural: str) -> Any | None:
+    """A pandas column as Arrow data holding the cells its adapter makes, or None where none does.
+
+    numpy numbers and booleans, datetimes, Arrow-backed columns and categoricals of text qualify;
+    a float column's NaN markers become nulls, as the adapter's typed floats do.
+    """
+    pa = _arrow._pa()
+    dtype = series.dtype
+    dtype_name = type(dtype).__name__
+    numpy_dtype = type(dtype).__module__.startswith("numpy")
+    if dtype_name == "ArrowDtype" or (dtype_name == "StringDtype" and dtype.storage == "pyarrow"):
+        array = series.array.__arrow_array__()
+        return None if pa.types.is_dictionary(array.type) and pa.types.is_string_view(array.type.value_type) else array
+    if (numpy_dtype and dtype.kind in "biuf") or dtype_name in ("IntegerDtype", "BooleanDtype") or dtype.kind == "M":
+        if natural == "float" and not numpy_dtype:
+            return None
+        return pa.array(series, from_pandas=True)
+    if dtype_name == "CategoricalDtype" and natural == "categorical" and series.cat.categories.inferred_type == "string":
+        codes = series.cat.codes.to_numpy()
+        labels = pa.array(series.cat.categories.to_numpy(dtype=object), pa.string())
+        return pa.DictionaryArray.from_arrays(pa.array(codes, mask=codes < 0), labels)
+    return None
+
+
+def _pandas_plan(frame: Any, types: Types | None) -> dict[str, Any]:
+    """The Arrow plan of a pandas DataFrame: the columns that qualify as Arrow data, the rest by
+    their adapter (a column of nulls stands in for them)."""
+    pa = _arrow._pa()
+    declared = check_types(types)
+    names = [name if isinstance(name, str) else str(name) for name in frame.columns]
+    _unique_names(names)
+    arrays, plan_types = [], []
+    for position, name in enumerate(names):
+        series = frame.iloc[:, position]
+        natural = _pandas.BACKEND.classify(series)
+        target = declared.get(name, natural)
+        same = target == natural or (target in TEXT_TYPES and natural in TEXT_TYPES)
+        array = _pandas_arrow(series, natural) if same else None
+        arrays.append(pa.nulls(len(frame)) if array is None else array)
+        plan_types.append(False if array is None else target)
+
+    def fallback(index: int) -> ColumnTuple:
+        return build_column(_pandas.BACKEND, names[index], frame.iloc[:, index], declared.get(names[index]))
+
+    return {
+        "arrow": pa.table(arrays, names=names),
+        "types": plan_types,
+        "fallback": fallback,
+        "columns": lambda: to_columns(frame, types),
+        "names": names,
+    }
+
+
+def _column_names(prepared: Prepared) -> list[str]:
+    if isinstance(prepared, dict):
+        return list(prepared["names"])
+    return [column[0] for column in prepared]
+
+
+def _raise_earlier_errors(prepared: list[Prepared]) -> None:
+    """Converts the plans made so far, so that their conversion errors come first, as they did."""
+    for item in prepared:
+        if isinstance(item, dict):
+            item["columns"]()
+
+
+def prepare(types: Types | None, *datasets: object) -> list[Prepared]:
+    """Prepares each dataset; a name in ``types`` that no dataset has is an error (a typo)."""
+    prepared: list[Prepared] = []
+    for data in datasets:
+        try:
+            plan = _arrow_plan(data, types)
+            prepared.append(to_columns(data, types) if plan is None else plan)
+        except Exception:
+            _raise_earlier_errors(prepared)
+            raise
     if types:
-        names = {column[0] for columns in converted for column in columns}
+        names = {name for item in prepared for name in _column_names(item)}
         for name in check_types(types):
             if name not in names:
+                _raise_earlier_errors(prepared)
                 raise ValueError(f"types names column '{name}', which the data does not have")
-    return converted
+    return prepared
+
+
+def column_tuples(prepared: Prepared) -> list[ColumnTuple]:
+    """The column tuples of a prepared dataset (a plan is converted by the adapters)."""
+    return prepared["columns"]() if isinstance(prepared, dict) else prepared
+
+
+def thread_count(threads: int | None) -> int | None:
+    """The threads the engine computes on: ``threads``, else NOLT_THREADS, else None (every usable CPU)."""
+    if threads is None:
+        text = os.environ.get("NOLT_THREADS", "").strip()
+        if not text:
+            return None
+        try:
+            threads = int(text)
+        except ValueError:
+            raise ValueError(f"NOLT_THREADS must be a whole number of threads, not {text!r}") from None
+    if isinstance(threads, bool) or not isinstance(threads, int):
+        raise TypeError(f"threads must be an int, not {type(threads).__name__}")
+    if threads < 1:
+        raise ValueError(f"threads must be at least 1, not {threads}")
+    return threads
 
 
 def path_text(path: str | os.PathLike[str]) -> str:
@@ -72,39 +223,41 @@ def core_version() -> str:
     return _nolt_core.version()
 
 
-def profile(columns: list[ColumnTuple]) -> DatasetProfile:
-    return _nolt_core.profile_dataset(columns)
+def profile(columns: Prepared, threads: int | None = None) -> DatasetProfile:
+    return _engine.profile(columns, thread_count(threads))
 
 
-def observed_schema(columns: list[ColumnTuple]) -> ObservedSchema:
-    return _nolt_core.observed_schema_dataset(columns)
+def observed_schema(columns: Prepared, threads: int | None = None) -> ObservedSchema:
+    return _engine.observed_schema(columns, thread_count(threads))
 
 
-def suggest_schema(columns: list[ColumnTuple]) -> SuggestedSchema:
-    return _nolt_core.suggest_schema_dataset(columns)
+def suggest_schema(columns: Prepared, threads: int | None = None) -> SuggestedSchema:
+    return _engine.suggest_schema(columns, thread_count(threads))
 
 
-def inspect(columns: list[ColumnTuple]) -> Inspection:
-    return _nolt_core.inspect_dataset(columns)
+def inspect(columns: Prepared, threads: int | None = None) -> Inspection:
+    return _engine.inspect(columns, thread_count(threads))
 
 
-def save_schema(columns: list[ColumnTuple], path: str | os.PathLike[str]) -> None:
-    _nolt_core.save_suggested_schema_dataset(columns, path_text(path))
+def save_schema(columns: Prepared, path: str | os.PathLike[str], threads: int | None = None) -> None:
+    _engine.save_schema(columns, path_text(path), thread_count(threads))
 
 
-def validate(columns: list[ColumnTuple], schema: SchemaArgument) -> ValidationReport:
+def validate(columns: Prepared, schema: SchemaArgument, threads: int | None = None) -> ValidationReport:
     """Validates against a schema file, a suggested-schema dict or a sequence of schema tuples."""
+    thread_count(threads)
+    tuples = column_tuples(columns)
     if isinstance(schema, (str, os.PathLike)):
-        return _nolt_core.validate_dataset_file(columns, path_text(schema))
+        return _nolt_core.validate_dataset_file(tuples, path_text(schema))
     if isinstance(schema, Mapping):
-        return _nolt_core._validate_dataset_schema(columns, schema_columns(schema))
+        return _nolt_core._validate_dataset_schema(tuples, schema_columns(schema))
     schema_list: Any = schema  # anything else goes to the core, which says what is wrong with it
-    return _nolt_core._validate_dataset_schema(columns, schema_list)
+    return _nolt_core._validate_dataset_schema(tuples, schema_list)
 
 
-def compare(before: list[ColumnTuple], after: list[ColumnTuple]) -> DatasetComparison:
-    return _nolt_core.compare_datasets(before, after)
+def compare(before: Prepared, after: Prepared, threads: int | None = None) -> DatasetComparison:
+    return _engine.compare(before, after, thread_count(threads))
 
 
-def drift(before: list[ColumnTuple], after: list[ColumnTuple]) -> DriftReport:
-    return _nolt_core.schema_drift_datasets(before, after)
+def drift(before: Prepared, after: Prepared, threads: int | None = None) -> DriftReport:
+    return _engine.drift(before, after, thread_count(threads))

@@ -46,7 +46,7 @@ from nolt._report_page import Page, render
 from nolt._text import json_text, visible
 from nolt._version import __version__
 from nolt.report import collect, reusable
-from nolt.types import ColumnTuple, DatasetComparison, DatasetProfile, DriftReport, SuggestedSchema, ValidationReport
+from nolt.types import DatasetComparison, DatasetProfile, DriftReport, SuggestedSchema, ValidationReport
 
 EXIT_OK, EXIT_INVALID, EXIT_BAD_INPUT, EXIT_INTERNAL_ERROR = 0, 1, 2, 3
 
@@ -168,7 +168,7 @@ class Inputs:
         )
         self.notes: dict[str, str] = {}
 
-    def datasets(self, *paths: str) -> list[list[ColumnTuple]]:
+    def datasets(self, *paths: str) -> list[_api.Prepared]:
         """Reads every file, then converts every dataset, in the order given."""
         if paths.count("-") > 1:
             raise UsageError("standard input (-) can be read only once")
@@ -210,7 +210,7 @@ def _emit(result: Any, as_json: bool, text_lines: Sequence[str]) -> None:
         _print(text_lines, sys.stdout)
 
 
-def _validate_file(columns: list[ColumnTuple], schema: str) -> ValidationReport:
+def _validate_file(columns: _api.Prepared, schema: str) -> ValidationReport:
     if not os.path.isfile(schema):
         raise ReadError(f"no such schema file: {schema}")
     try:
@@ -229,12 +229,12 @@ def _print_profile(args: argparse.Namespace, inputs: Inputs, profile: DatasetPro
     return EXIT_OK
 
 
-def _suggest(args: argparse.Namespace, inputs: Inputs) -> tuple[list[ColumnTuple], SuggestedSchema]:
+def _suggest(args: argparse.Namespace, inputs: Inputs) -> tuple[_api.Prepared, SuggestedSchema]:
     (columns,) = inputs.datasets(args.data)
     return columns, _api.suggest_schema(columns)
 
 
-def _print_suggestion(args: argparse.Namespace, inputs: Inputs, result: tuple[list[ColumnTuple], SuggestedSchema]) -> int:
+def _print_suggestion(args: argparse.Namespace, inputs: Inputs, result: tuple[_api.Prepared, SuggestedSchema]) -> int:
     columns, schema = result
     if args.output is not None:  # written first: a failure leaves nothing printed
         try:
@@ -258,7 +258,8 @@ def _print_validation(args: argparse.Namespace, inputs: Inputs, report: Validati
 
 
 def _compare(args: argparse.Namespace, inputs: Inputs) -> DatasetComparison:
-    return _api.compare(*inputs.datasets(args.before, args.after))
+    before, after = inputs.datasets(args.before, args.after)
+    return _api.compare(before, after)
 
 
 def _print_comparison(args: argparse.Namespace, inputs: Inputs, comparison: DatasetComparison) -> int:
@@ -267,7 +268,8 @@ def _print_comparison(args: argparse.Namespace, inputs: Inputs, comparison: Data
 
 
 def _drift(args: argparse.Namespace, inputs: Inputs) -> DriftReport:
-    return _api.drift(*inputs.datasets(args.before, args.after))
+    before, after = inputs.datasets(args.before, args.after)
+    return _api.drift(before, after)
 
 
 def _print_drift(args: argparse.Namespace, inputs: Inputs, drift: DriftReport) -> int:
@@ -279,12 +281,12 @@ def _report(args: argparse.Namespace, inputs: Inputs) -> Page:
     if args.schema is not None and not os.path.isfile(args.schema):
         raise ReadError(f"no such schema file: {args.schema}")
     if args.baseline is None:
-        (columns,) = inputs.datasets(args.data)
+        (prepared,) = inputs.datasets(args.data)
         baseline_columns = None
     else:
-        columns, baseline_columns = inputs.datasets(args.data, args.baseline)
-        baseline_columns = reusable(baseline_columns)
-    columns = reusable(columns)
+        prepared, baseline = inputs.datasets(args.data, args.baseline)
+        baseline_columns = reusable(baseline)
+    columns = reusable(prepared)
     validation = None if args.schema is None else _validate_file(columns, args.schema)
     progress = Progress("profiling", 1)
     try:

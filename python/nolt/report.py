@@ -72,10 +72,10 @@ def report(
     )
 
 
-def reusable(columns: list[ColumnTuple]) -> list[ColumnTuple]:
+def reusable(prepared: _api.Prepared) -> list[ColumnTuple]:
     """The columns with one-shot iterators of cells made into lists: the charts read them again."""
     result: list[Any] = []
-    for column in columns:
+    for column in _api.column_tuples(prepared):
         if isinstance(column, tuple) and len(column) in (3, 4) and isinstance(column[2], Iterator):
             column = (column[0], column[1], list(column[2]), *column[3:])
         result.append(column)

@@ -71,6 +71,29 @@ def make_calls(tmp_path):
         "schema_value": lambda: _nolt_core._validate_dataset_schema(good, [("a", "string", True, None, [5])]),
         "schema_bound": lambda: _nolt_core._validate_dataset_schema(good, [("a", "float", True, ("x", 1), None)]),
         "typed_bool": lambda: _nolt_core.profile_dataset([("b", "boolean", [True, 0], True)]),
+        **engine_calls(tmp_path),
+    }
+
+
+def engine_calls(tmp_path):
+    """The engine's functions on Arrow data, with and without the adapters' help, and failing."""
+    import nolt._engine as engine
+
+    try:
+        import pyarrow as pa
+    except ImportError:
+        return {}
+    table = pa.table({"n": [1, None, 3], "s": pa.array(["a", None, "é"]).dictionary_encode(),
+                      "t": pa.array([1, 2, 3], pa.timestamp("ms", "UTC")), "d": pa.array([1, 2, None], pa.decimal128(4, 1))})
+    plan = {"arrow": table, "types": [None, None, "string", None],
+            "fallback": lambda index: ("d", "float", table.column(index).cast(pa.float64()).to_pylist())}
+    return {
+        "engine_inspect": lambda: engine.inspect(plan, 2),
+        "engine_compare": lambda: engine.compare(plan, dataset(), 2),
+        "engine_drift": lambda: engine.drift(dataset(), plan, 1),
+        "engine_save": lambda: engine.save_schema(plan, str(tmp_path / "engine.json"), 2),
+        "engine_unread": lambda: engine.profile(table, 2),
+        "engine_fallback_error": lambda: engine.profile({**plan, "fallback": lambda index: 1 / 0}, 2),
     }
 
 

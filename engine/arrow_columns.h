@@ -1,0 +1,132 @@
+// Columns read from Arrow data handed over through the Arrow C data interface:
+// the structures themselves, their release, and the cells nolt's adapters
+// would make of each supported Arrow type. Plain C++: no interpreter here, so
+// the reading runs on any thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "data/values.h"
+
+// The structures of the Arrow C data interface, laid out as that interface
+// fixes them (guarded so that another header declaring them is compatible).
+extern "C" {
+#ifndef ARROW_C_DATA_INTERFACE
+#define ARROW_C_DATA_INTERFACE
+
+#define ARROW_FLAG_DICTIONARY_ORDERED 1
+#define ARROW_FLAG_NULLABLE 2
+#define ARROW_FLAG_MAP_KEYS_SORTED 4
+
+struct ArrowSchema {
+  const char* format;
+  const char* name;
+  const char* metadata;
+  int64_t flags;
+  int64_t n_children;
+  struct ArrowSchema** children;
+  struct ArrowSchema* dictionary;
+  void (*release)(struct ArrowSchema*);
+  void* private_data;
+};
+
+struct ArrowArray {
+  int64_t length;
+  int64_t null_count;
+  int64_t offset;
+  int64_t n_buffers;
+  int64_t n_children;
+  const void** buffers;
+  struct ArrowArray** children;
+  struct ArrowArray* dictionary;
+  void (*release)(struct ArrowArray*);
+  void* private_data;
+};
+#endif  // ARROW_C_DATA_INTERFACE
+
+#ifndef ARROW_C_STREAM_INTERFACE
+#define ARROW_C_STREAM_INTERFACE
+struct ArrowArrayStream {
+  int (*get_schema)(struct ArrowArrayStream*, struct ArrowSchema* out);
+  int (*get_next)(struct ArrowArrayStream*, struct ArrowArray* out);
+  const char* (*get_last_error)(struct ArrowArrayStream*);
+  void (*release)(struct ArrowArrayStream*);
+  void* private_data;
+};
+#endif  // ARROW_C_STREAM_INTERFACE
+}
+
+namespace nolt::arrow {
+
+// Owns one structure moved out of its producer's hands and releases it once.
+template <class Struct>
+class Owned {
+ public:
+  Owned() noexcept { value_.release = nullptr; }
+  // Takes over `source` and marks it released, as the interface's move does.
+  static Owned take(Struct* source) noexcept {
+    Owned owned;
+    owned.value_ = *source;
+    source->release = nullptr;
+    return owned;
+  }
+  Owned(Owned&& other) noexcept : value_(other.value_) { other.value_.release = nullptr; }
+  Owned& operator=(Owned&& other) noexcept {
+    if (this != &other) {
+      reset();
+      value_ = other.value_;
+      other.value_.release = nullptr;
+    }
+    return *this;
+  }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  ~Owned() { reset(); }
+
+  void reset() noexcept {
+    if (value_.release != nullptr) value_.release(&value_);
+    value_.release = nullptr;
+  }
+  bool live() const noexcept { return value_.release != nullptr; }
+  Struct* get() noexcept { return &value_; }
+  const Struct& operator*() const noexcept { return value_; }
+  const Struct* operator->() const noexcept { return &value_; }
+
+ private:
+  Struct value_;
+};
+
+using OwnedSchema = Owned<ArrowSchema>;
+using OwnedArray = Owned<ArrowArray>;
+using OwnedStream = Owned<ArrowArrayStream>;
+
+// One piece of a column: an array and the slice of it that belongs to the
+// column (a record batch's own offset and length apply to its children).
+struct Chunk {
+  const ArrowArray* array;
+  std::int64_t offset;  // the parent's offset; the array's own offset is added on reading
+  std::int64_t length;
+};
+
+// The logical type the adapters give a column of this Arrow type, or nullopt
+// for a type this reader leaves to them (decimals, durations, binary, nested
+// and extension types, among others, still get a type there).
+std::optional<LogicalType> natural_logical_type(const ArrowSchema& schema);
+
+// Appends the cells of every chunk of one column, declared `declared`, as the
+// adapters make them: numbers and booleans as they are (float16 and float32
+// widened exactly), text as text, dictionary entries as the text of their
+// values, dates, times and timestamps as ISO 8601 text (zoned ones in UTC with
+// "+00:00"), the null type as nulls; a column declared as a text type that
+// holds integers or booleans gets their text. Returns false, leaving `out` in
+// an unspecified state, where the adapters' cells cannot be reproduced
+// exactly here (the type, a cast to another type, an unsigned integer past
+// the 64-bit integers, a date outside the years 1 to 9999, a malformed array).
+bool read_column(const ArrowSchema& schema, std::span<const Chunk> chunks, LogicalType declared, ColumnValues& out);
+
+}  // namespace nolt::arrow

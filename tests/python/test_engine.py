@@ -1,0 +1,236 @@
+"""nolt's engine reads Arrow data into the very cells the adapters make: whatever the types, nulls,
+slices, chunks, declared types and thread count, its results equal _nolt_core's on the column
+tuples of the same data."""
+
+import datetime as dt
+import json
+import math
+
+import _nolt_core
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import nolt
+from nolt import _api
+
+pa = pytest.importorskip("pyarrow")
+pl = pytest.importorskip("polars")
+
+INT_TYPES = [pa.int8(), pa.int16(), pa.int32(), pa.int64(), pa.uint8(), pa.uint16(), pa.uint32(), pa.uint64()]
+TEMPORAL_TYPES = [pa.date32(), pa.time32("s"), pa.time32("ms"), pa.time64("us"), pa.time64("ns")] + [
+    pa.timestamp(unit, zone) for unit in "s ms us ns".split() for zone in (None, "UTC", "Asia/Kolkata")
+]
+EPOCH_LIMITS = {"s": 86_400 * 2_932_896, "ms": 86_400_000 * 2_932_896, "us": 86_400_000_000 * 106_000, "ns": 2**62}
+
+
+def _bits(width, signed):
+    return st.integers(-(2 ** (width - 1)), 2 ** (width - 1) - 1) if signed else st.integers(0, 2**width - 1)
+
+
+def _values(arrow_type):
+    """A strategy of Python values for a column of this Arrow type (None is drawn apart)."""
+    if pa.types.is_integer(arrow_type):
+        return st.one_of(_bits(arrow_type.bit_width, pa.types.is_signed_integer(arrow_type)), st.integers(0, 3))
+    if pa.types.is_floating(arrow_type):
+        special = st.sampled_from([0.0, -0.0, math.inf, -math.inf, math.nan, 1.5, -2.25])
+        return st.one_of(special, st.floats(width=16 if arrow_type == pa.float16() else 32, allow_nan=True))
+    if pa.types.is_boolean(arrow_type):
+        return st.booleans()
+    if pa.types.is_date(arrow_type):
+        return st.dates()
+    if pa.types.is_time(arrow_type):
+        per_second = {"s": 1, "ms": 1000, "us": 10**6, "ns": 10**9}[arrow_type.unit]
+        return st.integers(0, 86_400 * per_second - 1)
+    if pa.types.is_timestamp(arrow_type):
+        limit = EPOCH_LIMITS[arrow_type.unit]
+        return st.one_of(st.integers(-limit // 4, limit), st.sampled_from([0, -1, 1, 999, 1000, 10**6 + 1]))
+    return st.text(max_size=14)
+
+
+@st.composite
+def arrow_columns(draw):
+    kind = draw(st.sampled_from(["int", "float", "bool", "text", "dict", "temporal", "null"]))
+    if kind == "int":
+        arrow_type = draw(st.sampled_from(INT_TYPES))
+    elif kind == "float":
+        arrow_type = draw(st.sampled_from([pa.float16(), pa.float32(), pa.float64()]))
+    elif kind == "bool":
+        arrow_type = pa.bool_()
+    elif kind in ("text", "dict"):
+        arrow_type = draw(st.sampled_from([pa.string(), pa.large_string(), pa.string_view()]))
+    elif kind == "temporal":
+        arrow_type = draw(st.sampled_from(TEMPORAL_TYPES))
+    else:
+        arrow_type = pa.null()
+    return kind, arrow_type
+
+
+def _array(kind, arrow_type, cells):
+    if kind == "null":
+        return pa.nulls(len(cells))
+    if kind == "dict":
+        return pa.array(cells, arrow_type).dictionary_encode()
+    if pa.types.is_time(arrow_type) or pa.types.is_timestamp(arrow_type):
+        storage = pa.int32() if arrow_type.bit_width == 32 else pa.int64()
+        return pa.array(cells, storage).view(arrow_type)
+    if arrow_type == pa.float16():
+        import numpy as np
+
+        return pa.array(np.array([0.0 if c is None else c for c in cells], np.float16), mask=np.array([c is None for c in cells], bool))
+    return pa.array(cells, arrow_type)
+
+
+@st.composite
+def tables(draw):
+    """A table of a few columns, sliced and cut into chunks, with declared types for some columns."""
+    rows = draw(st.integers(0, 40))
+    columns, declared = {}, {}
+    for column_idx in range(draw(st.integers(1, 4))):
+        kind, arrow_type = draw(arrow_columns())
+        pool = draw(st.lists(_values(arrow_type), min_size=1, max_size=6)) if kind != "null" else [None]
+        null_rate = draw(st.sampled_from([0.0, 0.3, 1.0]))
+        cells = [None if draw(st.floats(0, 1)) < null_rate else draw(st.sampled_from(pool)) for _ in range(rows)]
+        name = f"c{column_idx}"
+        columns[name] = _array(kind, arrow_type, cells)
+        if draw(st.booleans()):
+            declared[name] = draw(st.sampled_from(nolt.LOGICAL_TYPES))
+    table = pa.table(columns)
+    start = draw(st.integers(0, rows))
+    table = table.slice(start, draw(st.integers(0, rows - start)))
+    cuts = sorted(draw(st.lists(st.integers(0, table.num_rows), max_size=3)))
+    pieces = [table.slice(a, b - a) for a, b in zip([0, *cuts], [*cuts, table.num_rows])]
+    table = pa.concat_tables(pieces) if pieces else table
+    return table, declared or None
+
+
+def _outcome(compute):
+    try:
+        return ("ok", json.dumps(compute(), allow_nan=True, default=repr))
+    except Exception as error:
+        return (type(error), str(error))
+
+
+def _core(name, data, types):
+    core = {"profile": _nolt_core.profile_dataset, "observed": _nolt_core.observed_schema_dataset}[name]
+    return _outcome(lambda: core(nolt.to_columns(data, types)))
+
+
+def _engine(name, data, types, threads=None):
+    public = {"profile": nolt.profile, "observed": nolt.observed_schema}[name]
+    return _outcome(lambda: public(data, types=types, threads=threads))
+
+
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(tables(), st.sampled_from(["profile", "observed"]), st.sampled_from([1, 2, 3]))
+def test_the_engine_reads_arrow_data_as_the_adapters_do(drawn, operation, threads):
+    table, types = drawn
+    expected = _core(operation, table, types)
+    assert _engine(operation, table, types, threads) == expected
+    for batch in table.to_batches()[:1]:
+        assert _engine(operation, batch, types, threads) == _core(operation, batch, types)
+    try:
+        frame = pl.from_arrow(table)
+    except Exception:  # a type polars does not hold
+        return
+    assert _engine(operation, frame, types, threads) == _core(operation, frame, types)
+
+
+def test_every_operation_gives_the_same_bytes_for_any_thread_count(tmp_path):
+    rows = 30_000
+    table = pa.table({
+        "id": pa.array(range(rows), pa.int64()),
+        "x": pa.array([None if i % 17 == 0 else (i * 7919 % 1000) / 7 for i in range(rows)]),
+        "label": pa.array([f"v{i % 251}" for i in range(rows)]).dictionary_encode(),
+        "text": pa.array([None if i % 5 == 0 else f"t{i * 31 % 4099}" for i in range(rows)], pa.large_string()),
+        "at": pa.array([dt.datetime(2020, 1, 1) + dt.timedelta(seconds=i * 3607) for i in range(rows)]),
+        "flag": pa.array([i % 3 == 0 for i in range(rows)]),
+    })
+    before = table.slice(5, rows - 100)
+    outputs = set()
+    assert nolt.inspect(table) == _nolt_core.inspect_dataset(nolt.to_columns(table))
+    for threads in (1, 2, 3, 4, 8):
+        results = [
+            nolt.inspect(table, threads=threads),
+            nolt.compare(before, table, threads=threads),
+            nolt.drift(before, table, threads=threads),
+        ]
+        path = tmp_path / f"schema{threads}.json"
+        nolt.save_schema(table, path, threads=threads)
+        outputs.add(json.dumps(results, default=repr) + path.read_text())
+    assert len(outputs) == 1
+
+
+@pytest.mark.parametrize(
+    ("threads", "environment", "expected"),
+    [
+        (None, None, None),
+        (None, "3", 3),
+        (2, "3", 2),
+        (0, None, ValueError("threads must be at least 1, not 0")),
+        (True, None, TypeError("threads must be an int, not bool")),
+        (None, "many", ValueError("NOLT_THREADS must be a whole number of threads, not 'many'")),
+    ],
+)
+def test_the_thread_count_comes_from_the_argument_then_the_environment(threads, environment, expected, monkeypatch):
+    if environment is None:
+        monkeypatch.delenv("NOLT_THREADS", raising=False)
+    else:
+        monkeypatch.setenv("NOLT_THREADS", environment)
+    if isinstance(expected, Exception):
+        with pytest.raises(type(expected)) as info:
+            _api.thread_count(threads)
+        assert str(info.value) == str(expected)
+    else:
+        assert _api.thread_count(threads) == expected
+
+
+def test_arrow_data_without_a_plan_reads_every_column_it_can():
+    table = pa.table({"n": [1, None], "s": ["a", "b"]})
+    assert nolt._engine.profile(table, 1) == _nolt_core.profile_dataset(nolt.to_columns(table))
+    with pytest.raises(TypeError) as info:
+        nolt._engine.profile(pa.table({"d": pa.array([1], pa.decimal128(3, 1))}), 1)
+    assert str(info.value) == "column 'd' has the Arrow type 'd:3,1', which nolt reads through its adapters"
+
+
+def _prepared_as_before(types, *datasets):
+    """Every dataset converted by the adapters, then the names in types checked."""
+    converted = [nolt.to_columns(data, types) for data in datasets]
+    names = {column[0] for columns in converted for column in columns}
+    for name in types or {}:
+        if name not in names:
+            raise ValueError(f"types names column '{name}', which the data does not have")
+    return converted
+
+
+BIG = pa.table({"u": pa.array([2**64 - 1], pa.uint64())})
+FINE = pa.table({"u": pa.array([1], pa.uint64())})
+
+
+@pytest.mark.parametrize(
+    ("before", "after", "types"),
+    [
+        (BIG, FINE, {"missing": "string"}),  # the conversion error comes before the names check
+        (FINE, FINE, {"missing": "string"}),
+        (BIG, {"u": [1]}, None),  # the before side's error, though the after side fails too
+        (FINE, [("u", "integer", [2**70])], None),
+        (pa.table({"a": [1], "b": [2]}).rename_columns(["a", "a"]), BIG, None),
+        (FINE, FINE, {"u": "float"}),
+    ],
+)
+def test_errors_come_in_the_order_the_adapters_give_them(before, after, types):
+    expected = _outcome(lambda: _nolt_core.compare_datasets(*_prepared_as_before(types, before, after)))
+    assert _outcome(lambda: nolt.compare(before, after, types=types)) == expected
+
+
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(tables(), st.sampled_from(["profile", "observed"]))
+def test_the_engine_reads_pandas_frames_as_their_adapter_does(drawn, operation):
+    pd = pytest.importorskip("pandas")
+    table, types = drawn
+    for options in ({}, {"types_mapper": pd.ArrowDtype}):
+        try:
+            frame = table.to_pandas(**options)
+        except (pa.ArrowException, ValueError, OverflowError):  # a type or range pandas does not hold
+            continue
+        assert _engine(operation, frame, types, 2) == _core(operation, frame, types)
