@@ -15,6 +15,7 @@ shuffle). How that works is told in the README's Dask section.
 from __future__ import annotations
 
 import json
+import math
 import os
 from collections.abc import Mapping, Sequence
 from typing import Any
@@ -161,10 +162,10 @@ class _Observed:
         self.observed_columns: list[dict[str, Any]] = []
 
 
-def _small(part: parts.PartitionPart) -> parts.PartitionPart:
-    """The partition's part without its arrays: what the final merge needs."""
+def _small(part: parts.PartitionPart, buckets: int) -> tuple[parts.PartitionPart, list[Any]]:
+    """The partition's part without its arrays (what the final merge needs), and its samples."""
     columns = [parts.ColumnPart(column.nulls, None, None, column.specials, column.bools, column.head) for column in part.columns]
-    return parts.PartitionPart(part.rows, part.failure, columns)
+    return parts.PartitionPart(part.rows, part.failure, columns), parts.samples(part, buckets)
 
 
 def _stats_plan(summaries: list[list[tuple[int, float, float, int]]], numeric: list[bool]) -> tuple[Any, ...]:
@@ -196,19 +197,21 @@ def _observe_graph(frame: Any, types: dict[str, str], observe: bool) -> Any:
     names = _names(frame)
     numeric = [types[name] in parts.NUMERIC for name in names]
     partitions = frame.to_delayed()
-    count = len(partitions)
+    # Buckets of the sort and of the distinct count: about the square root of the partitions,
+    # so that the pieces exchanged (partitions x buckets) stay few and each bucket stays small.
+    count = math.isqrt(len(partitions) - 1) + 1 if partitions else 1
     profiled = [delayed(parts.profile_partition, pure=True)(part, types, observe) for part in partitions]
-    bounds = delayed(parts.boundaries)([delayed(parts.samples)(part, count) for part in profiled], count, len(names))
+    heads = [delayed(_small, nout=2)(part, count) for part in profiled]
+    bounds = delayed(parts.boundaries)([head[1] for head in heads], count, len(names))
     pieces = [delayed(parts.split, nout=count)(part, bounds, count) for part in profiled]
     buckets = [delayed(parts.merge_bucket)(*[piece[bucket] for piece in pieces]) for bucket in range(count)]
     summaries = [delayed(parts.bucket_summary)(bucket) for bucket in buckets]
-    plan = delayed(_stats_plan, nout=3)(summaries, numeric)
-    scales, extremes, wanted = plan
+    scales, extremes, wanted = delayed(_stats_plan, nout=3)(summaries, numeric)
     sums = None
     for bucket in buckets:
         sums = delayed(parts.running_sum)(bucket, scales, sums)
     picks = [delayed(parts.pick)(bucket, wanted[index]) for index, bucket in enumerate(buckets)]
-    heads = [delayed(_small)(part) for part in profiled]
+    heads = [head[0] for head in heads]
     return names, (heads, summaries, scales, extremes, wanted, sums, picks)
 
 
