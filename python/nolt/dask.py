@@ -17,8 +17,11 @@ from __future__ import annotations
 import json
 import math
 import os
-from collections.abc import Mapping, Sequence
-from typing import Any
+import sys
+from collections.abc import Iterator, Mapping, Sequence
+from contextlib import contextmanager, redirect_stdout
+from contextvars import ContextVar
+from typing import Any, TextIO
 
 import dask
 import numpy as np
@@ -48,6 +51,7 @@ __all__ = [
     "inspect",
     "observed_schema",
     "profile",
+    "progress_bar",
     "save_schema",
     "suggest_schema",
     "validate",
@@ -56,9 +60,49 @@ __all__ = [
 _STAT_KEYS = ("min", "max", "mean", "median", "p25", "p50", "p75")
 
 
+_progress: ContextVar[TextIO | None] = ContextVar("nolt_dask_progress", default=None)
+
+
+@contextmanager
+def progress_bar(stream: TextIO | None = None) -> Iterator[None]:
+    """Shows Dask's progress bar on ``stream`` (standard error by default) for every computation.
+
+    On a ``dask.distributed`` client it is the distributed text bar, otherwise the local
+    schedulers' bar.
+    """
+    token = _progress.set(sys.stderr if stream is None else stream)
+    try:
+        yield
+    finally:
+        _progress.reset(token)
+
+
+def _client() -> Any:
+    """The dask.distributed client that computations go to, if they go to one."""
+    from dask.base import get_scheduler
+
+    owner = getattr(get_scheduler(), "__self__", None)
+    return owner if type(owner).__name__ == "Client" else None
+
+
 def _compute(*graphs: Any) -> Any:
-    """Every computation goes through here (the command line wraps it with a progress bar)."""
-    return dask.compute(*graphs)
+    """Every computation goes through here, with a progress bar when one was asked for."""
+    stream = _progress.get()
+    if stream is None:
+        return dask.compute(*graphs)
+    client = _client()
+    if client is None:
+        from dask.diagnostics import ProgressBar
+
+        with ProgressBar(out=stream):
+            return dask.compute(*graphs)
+    from distributed import progress
+
+    futures = client.compute(list(graphs))
+    with redirect_stdout(stream):  # the distributed text bar writes to standard output
+        progress(futures)
+    stream.write("\n")
+    return tuple(client.gather(futures))
 
 
 # -- logical types ----------------------------------------------------------------------------
@@ -318,7 +362,7 @@ def observed_schema(data: Any, *, types: Types | None = None) -> ObservedSchema:
     return {"row_count": side.rows, "columns": side.observed_columns}  # type: ignore[typeddict-item]
 
 
-def _stand_in(observed: ObservedSchema) -> list[ColumnTuple]:
+def stand_in(observed: ObservedSchema) -> list[ColumnTuple]:
     """A few rows whose suggested schema is the one of the observed schema.
 
     The suggested schema depends on the name, type, nullability and (for categoricals) the
@@ -351,7 +395,7 @@ def _stand_in(observed: ObservedSchema) -> list[ColumnTuple]:
 
 def suggest_schema(data: Any, *, types: Types | None = None) -> SuggestedSchema:
     """What ``nolt.suggest_schema(data.compute())`` returns."""
-    return _api.suggest_schema(_stand_in(observed_schema(data, types=types)))
+    return _api.suggest_schema(stand_in(observed_schema(data, types=types)))
 
 
 def inspect(data: Any, *, types: Types | None = None) -> Inspection:
@@ -362,13 +406,13 @@ def inspect(data: Any, *, types: Types | None = None) -> Inspection:
     return {
         "profile": {"row_count": side.rows, "columns": side.profile_columns},  # type: ignore[typeddict-item]
         "observed_schema": observed,
-        "suggested_schema": _api.suggest_schema(_stand_in(observed)),
+        "suggested_schema": _api.suggest_schema(stand_in(observed)),
     }
 
 
 def save_schema(data: Any, path: str | os.PathLike[str], *, types: Types | None = None) -> None:
     """Writes the file ``nolt.save_schema(data.compute(), path)`` writes, byte for byte."""
-    _api.save_schema(_stand_in(observed_schema(data, types=types)), path)
+    _api.save_schema(stand_in(observed_schema(data, types=types)), path)
 
 
 # -- compare ----------------------------------------------------------------------------------

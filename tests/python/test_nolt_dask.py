@@ -168,3 +168,24 @@ def test_the_sort_keeps_the_total_order_across_partitions(cluster):
     frame = pd.DataFrame({"f": values, "i": np.arange(len(values)) * (2**53 + 1)})
     for cuts in ([], [1, 2, 3], list(range(0, len(values), 7))):
         same(nolt.profile, nd.profile, [split(frame, cuts)])
+
+
+@pytest.mark.parametrize("scheduler", ["threads", "cluster"])
+def test_the_command_line_gives_the_same_output_with_dask(cluster, tmp_path, capsys, scheduler):
+    from nolt.cli import main
+
+    frame = pd.DataFrame({"a": [3, 1, None, 7] * 5, "s": pd.array(["x", "y", None, "x"] * 5, dtype="string")})
+    (tmp_path / "parts").mkdir()
+    for start in range(0, 20, 6):
+        frame.iloc[start : start + 6].to_parquet(tmp_path / "parts" / f"{start:02}.parquet")
+    frame.to_parquet(tmp_path / "whole.parquet")
+    address = ["--scheduler", cluster.scheduler.address] if scheduler == "cluster" else []
+    for command in (["profile"], ["suggest", "-o", str(tmp_path / "schema.json")], ["drift"], ["validate", "--schema", str(tmp_path / "schema.json")]):
+        sources = ["whole.parquet"] * (2 if command == ["drift"] else 1)
+        assert main([*command, *(str(tmp_path / source) for source in sources), "--json"]) in (0, 1)
+        expected = capsys.readouterr().out
+        sources = ["parts/*.parquet", "parts"] if command == ["drift"] else ["parts"]
+        assert main([*command, *(str(tmp_path / source) for source in sources), "--json", "--dask", *address]) in (0, 1)
+        found = capsys.readouterr()
+        assert found.out == expected
+        assert "100% Completed" in found.err
