@@ -28,6 +28,7 @@ import numpy as np
 
 import _nolt_core
 from nolt._adapters import to_columns
+from nolt._columns import optional_module
 from nolt.types import ColumnTuple, SchemaColumnTuple
 
 # Stages of a failure, in the order the one-machine call meets them.
@@ -118,7 +119,7 @@ class Cells:
 def cells_of(column: ColumnTuple) -> Cells:
     """Cells as the core converts them (the column converted without error there)."""
     logical_type, values = column[1], column[2]
-    typed = len(column) > 3 and bool(column[3])  # type: ignore[misc]
+    typed = len(column) > 3 and bool(column[3])
     if typed and logical_type == "float":
         floats = np.asarray(values, dtype=np.float64)
         missing = np.isnan(floats)
@@ -171,9 +172,7 @@ def _first_bools(bools: Any) -> tuple[bool, ...]:
 
 
 def _ordered_unique(texts: Any) -> Any:
-    import pandas
-
-    return pandas.unique(texts)
+    return optional_module("pandas").unique(texts)
 
 
 # -- profile partials -------------------------------------------------------------------------
@@ -243,7 +242,7 @@ def _int_keys(ints: Any) -> Any:
 
 def samples(part: PartitionPart, buckets: int) -> list[Any]:
     """Regularly spaced keys of each numeric column, from which the boundaries are chosen."""
-    result = []
+    result: list[Any] = []
     for column in part.columns:
         if column.keys is None:
             result.append(None)
@@ -275,8 +274,7 @@ def boundaries(all_samples: Sequence[list[Any]], buckets: int, width: int) -> li
 
 
 def _hash_buckets(values: Any, buckets: int) -> Any:
-    import pandas
-
+    pandas = optional_module("pandas")
     if len(values) == 0 or buckets == 1:
         return np.zeros(len(values), np.int64)
     return (pandas.util.hash_array(values) % np.uint64(buckets)).astype(np.int64)
@@ -330,10 +328,8 @@ def merge_bucket(*pieces: list[Any]) -> Bucket:
             else:
                 doubles.append(key_doubles(np.sort(np.concatenate([keys, _int_keys(ints)]))))
         else:
-            import pandas
-
             texts = np.concatenate([part[0] for part in parts])
-            count = len(pandas.unique(texts)) if len(texts) else 0
+            count = len(optional_module("pandas").unique(texts)) if len(texts) else 0
             for kind in (1, 2):
                 count += len(np.unique(np.concatenate([part[kind] for part in parts])))
             doubles.append(None)
@@ -379,7 +375,7 @@ def percentile(count: int, fraction: float, at: Any) -> float:
     position = fraction * float(count - 1)
     lo, hi = math.floor(position), math.ceil(position)
     f = position - lo
-    return (1.0 - f) * at(lo) + f * at(hi)
+    return float((1.0 - f) * at(lo) + f * at(hi))
 
 
 def percentile_positions(count: int) -> list[int]:
@@ -429,7 +425,7 @@ def validate_partition(frame: Any, types: dict[str, str], plan: list[tuple[int, 
 
 def null_flag(column: ColumnTuple) -> bool:
     values = column[2]
-    if len(column) > 3 and column[3] and column[1] == "float":  # type: ignore[misc]
+    if len(column) > 3 and column[3] and column[1] == "float":
         return bool(np.isnan(np.asarray(values, dtype=np.float64)).any())
     if isinstance(values, np.ndarray):
         return values.dtype == object and bool((values == None).any())  # noqa: E711

@@ -41,7 +41,7 @@ from dataclasses import dataclass
 from typing import IO, Any, NoReturn
 
 from nolt import _api, _cli_output
-from nolt._columns import LOGICAL_TYPES
+from nolt._columns import LOGICAL_TYPES, optional_module
 from nolt._outputs import input_at, replace_file
 from nolt._progress import Progress
 from nolt._readers import FORMATS, ReadError, ReadOptions, read_file
@@ -254,10 +254,10 @@ def _dask(args: argparse.Namespace) -> Iterator[Any]:
             yield nolt.dask
         return
     try:
-        from distributed import Client
+        client = optional_module("distributed").Client
     except ImportError:
         raise ReadError("--scheduler ADDRESS needs dask.distributed: pip install 'nolt[dask]'") from None
-    with Client(args.scheduler), nolt.dask.progress_bar():
+    with client(args.scheduler), nolt.dask.progress_bar():
         yield nolt.dask
 
 

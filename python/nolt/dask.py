@@ -23,15 +23,13 @@ from contextlib import contextmanager, redirect_stdout
 from contextvars import ContextVar
 from typing import Any, TextIO
 
-import dask
 import numpy as np
-from dask import delayed
 
 import _nolt_core
 from nolt import _api
 from nolt import _dask_parts as parts
 from nolt._adapters import _unique_names
-from nolt._columns import Types, check_types
+from nolt._columns import Types, check_types, optional_module
 from nolt._pandas import _INFERRED, BACKEND
 from nolt.types import (
     ColumnTuple,
@@ -57,6 +55,8 @@ __all__ = [
     "validate",
 ]
 
+dask: Any = optional_module("dask")
+delayed: Any = dask.delayed
 _STAT_KEYS = ("min", "max", "mean", "median", "p25", "p50", "p75")
 
 
@@ -79,9 +79,7 @@ def progress_bar(stream: TextIO | None = None) -> Iterator[None]:
 
 def _client() -> Any:
     """The dask.distributed client that computations go to, if they go to one."""
-    from dask.base import get_scheduler
-
-    owner = getattr(get_scheduler(), "__self__", None)
+    owner = getattr(optional_module("dask.base").get_scheduler(), "__self__", None)
     return owner if type(owner).__name__ == "Client" else None
 
 
@@ -92,12 +90,9 @@ def _compute(*graphs: Any) -> Any:
         return dask.compute(*graphs)
     client = _client()
     if client is None:
-        from dask.diagnostics import ProgressBar
-
-        with ProgressBar(out=stream):
+        with optional_module("dask.diagnostics").ProgressBar(out=stream):
             return dask.compute(*graphs)
-    from distributed import progress
-
+    progress = optional_module("distributed").progress
     futures = client.compute(list(graphs))
     with redirect_stdout(stream):  # the distributed text bar writes to standard output
         progress(futures)
@@ -113,15 +108,13 @@ def _names(frame: Any) -> list[str]:
 
 
 def _infer_objects(frame: Any, positions: list[int]) -> list[str]:
-    import pandas
-
+    pandas = optional_module("pandas")
     return [pandas.api.types.infer_dtype(frame.iloc[:, position], skipna=True) for position in positions]
 
 
 def _type_samples(frame: Any, positions: list[int]) -> list[list[Any]]:
     """The first non-missing value of each Python type, per object column."""
-    import pandas
-
+    pandas = optional_module("pandas")
     result = []
     for position in positions:
         firsts: dict[type, Any] = {}
@@ -163,8 +156,7 @@ def _resolve_types(frames: Sequence[Any], types: Types | None) -> list[dict[str,
 
 def _object_kinds(frame: Any, positions: list[int]) -> list[str]:
     """pandas' inferred kind of object columns: per partition, then for the whole column."""
-    import pandas
-
+    pandas = optional_module("pandas")
     (per_partition,) = _compute([delayed(_infer_objects)(part, positions) for part in frame.to_delayed()])
     kinds = []
     pending = []
@@ -362,7 +354,7 @@ def observed_schema(data: Any, *, types: Types | None = None) -> ObservedSchema:
     return {"row_count": side.rows, "columns": side.observed_columns}  # type: ignore[typeddict-item]
 
 
-def stand_in(observed: ObservedSchema) -> list[ColumnTuple]:
+def stand_in(observed: ObservedSchema) -> list[Any]:
     """A few rows whose suggested schema is the one of the observed schema.
 
     The suggested schema depends on the name, type, nullability and (for categoricals) the
@@ -370,7 +362,7 @@ def stand_in(observed: ObservedSchema) -> list[ColumnTuple]:
     would from the whole frame.
     """
     cells_by_type: dict[str, Any] = {"integer": 0, "float": 0.0, "boolean": False}
-    columns = []
+    columns: list[Any] = []
     for column in observed["columns"]:
         logical_type = column["logical_type"]
         values = column["observed_values"]
@@ -440,7 +432,7 @@ def _changes(before: dict[str, Any], after: dict[str, Any]) -> list[str]:
     return changes
 
 
-def _copy(column: dict[str, Any]) -> dict[str, Any]:
+def _copy(column: Any) -> Any:
     copied = dict(column)
     for key in ("observed_range", "observed_values"):
         if copied[key] is not None:
@@ -452,7 +444,7 @@ def compare_observed(before: ObservedSchema, after: ObservedSchema) -> DatasetCo
     """The comparison of two observed schemas, as ``nolt.compare`` reports it."""
     after_by_name = {column["name"]: column for column in after["columns"]}
     before_names = {column["name"] for column in before["columns"]}
-    entries: list[dict[str, Any]] = []
+    entries: list[Any] = []
     for column in before["columns"]:
         match = after_by_name.get(column["name"])
         if match is None:
@@ -460,10 +452,10 @@ def compare_observed(before: ObservedSchema, after: ObservedSchema) -> DatasetCo
             continue
         changes = _changes(column, match)  # type: ignore[arg-type]
         status = "changed" if changes else "unchanged"
-        entries.append({"name": column["name"], "status": status, "before": _copy(column), "after": _copy(match), "changes": changes})  # type: ignore[arg-type]
+        entries.append({"name": column["name"], "status": status, "before": _copy(column), "after": _copy(match), "changes": changes})
     for column in after["columns"]:
         if column["name"] not in before_names:
-            entries.append({"name": column["name"], "status": "added", "before": None, "after": _copy(column), "changes": []})  # type: ignore[arg-type]
+            entries.append({"name": column["name"], "status": "added", "before": None, "after": _copy(column), "changes": []})
     counts = {status: sum(entry["status"] == status for entry in entries) for status in ("added", "removed", "changed", "unchanged")}
     row_count_changed = before["row_count"] != after["row_count"]
     return {  # type: ignore[return-value]
@@ -504,7 +496,7 @@ def drift(before: Any, after: Any, *, types: Types | None = None) -> DriftReport
             if failure is not None and failure[0] == stage:
                 raise failure[2]
     cells_by_type: dict[str, Any] = {"integer": 0, "float": 0.0, "boolean": False}
-    stand_ins = []
+    stand_ins: list[Any] = []
     for frame, frame_types, side in zip(frames, resolved, computed):
         flags = [any(part.nulls[position] for part in side) for position in range(len(frame_types))]
         stand_ins.append(
@@ -560,7 +552,7 @@ def _schema_tuples(schema: Any) -> tuple[list[SchemaColumnTuple] | None, BaseExc
                 return None, None, error
             with open(path, encoding="utf-8") as file:
                 return _schema_document(file.read()), None, None
-        tuples: Any = _api.schema_columns(schema) if isinstance(schema, Mapping) else schema
+        tuples: Any = _api.schema_columns(schema) if isinstance(schema, Mapping) else schema  # type: ignore[arg-type]
         try:
             _nolt_core._validate_dataset_schema([], tuples)
         except Exception as error:
