@@ -458,7 +458,7 @@ def compare_observed(before: ObservedSchema, after: ObservedSchema) -> DatasetCo
             entries.append({"name": column["name"], "status": "added", "before": None, "after": _copy(column), "changes": []})
     counts = {status: sum(entry["status"] == status for entry in entries) for status in ("added", "removed", "changed", "unchanged")}
     row_count_changed = before["row_count"] != after["row_count"]
-    return {  # type: ignore[return-value]
+    return {
         "before_row_count": before["row_count"],
         "after_row_count": after["row_count"],
         "has_changes": row_count_changed or counts["unchanged"] != len(entries),
