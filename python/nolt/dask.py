@@ -125,16 +125,20 @@ def _type_samples(frame: Any, positions: list[int]) -> list[list[Any]]:
     return result
 
 
-def _resolve_types(frames: Sequence[Any], types: Types | None) -> list[dict[str, str]]:
-    """The logical type of every column of every frame, as nolt gives it for the computed frame."""
+def _resolve_types(frames: Sequence[Any], types: Types | None) -> tuple[list[dict[str, str]], BaseException | None]:
+    """The logical type of every column of every frame, as nolt gives it for the computed frame.
+
+    A name in ``types`` that no frame has is an error that nolt raises only after reading every
+    frame, so it is returned to be raised at that point.
+    """
     declared = check_types(types)
     all_names = [_names(frame) for frame in frames]
     for names in all_names:
         _unique_names(names)
     known = {name for names in all_names for name in names}
-    for name in declared:
-        if name not in known:
-            raise ValueError(f"types names column '{name}', which the data does not have")
+    pending = next(
+        (ValueError(f"types names column '{name}', which the data does not have") for name in declared if name not in known), None
+    )
     resolved = []
     for frame, names in zip(frames, all_names):
         meta = frame._meta
@@ -151,7 +155,7 @@ def _resolve_types(frames: Sequence[Any], types: Types | None) -> list[dict[str,
             for position, kind in zip(objects, _object_kinds(frame, objects)):
                 result[names[position]] = _INFERRED.get(kind, "unknown")
         resolved.append({name: result[name] for name in names})
-    return resolved
+    return resolved, pending
 
 
 def _object_kinds(frame: Any, positions: list[int]) -> list[str]:
@@ -322,18 +326,24 @@ def _stats(position: int, scales: Any, extremes: Any, wanted: Any, sums: Any, pi
 
 
 def _observe_frames(frames: Sequence[Any], types: Types | None, observe: bool) -> list[_Observed]:
-    resolved = _resolve_types(frames, types)
+    """The merged parts of every frame; raises the error nolt raises first, if any."""
+    resolved, pending = _resolve_types(frames, types)
     graphs = [_observe_graph(frame, frame_types, observe) for frame, frame_types in zip(frames, resolved)]
     computed = _compute(*[graph for _, graph in graphs])
-    return [_merge(names, frame_types, result, observe) for (names, _), frame_types, result in zip(graphs, resolved, computed)]
+    sides = [_merge(names, frame_types, result, observe) for (names, _), frame_types, result in zip(graphs, resolved, computed)]
+    _raise_sides(sides, observe, pending)
+    return sides
 
 
-def _raise_sides(sides: Sequence[_Observed], observe: bool) -> None:
-    """Adapter errors of every side, then conversion errors of every side, then the rest side by side."""
+def _raise_sides(sides: Sequence[_Observed], observe: bool, pending: BaseException | None) -> None:
+    """Adapter errors of every side, the types= check, conversion errors of every side, then the
+    rest side by side."""
     for stage in (parts.ADAPT, parts.CONVERT):
         for side in sides:
             if side.failure is not None and side.failure[0] == stage:
                 _raise(side.failure)
+        if pending is not None:
+            raise pending
     for side in sides:
         _raise(side.failure)
         if observe:
@@ -343,14 +353,12 @@ def _raise_sides(sides: Sequence[_Observed], observe: bool) -> None:
 def profile(data: Any, *, types: Types | None = None) -> DatasetProfile:
     """What ``nolt.profile(data.compute())`` returns, computed partition by partition."""
     (side,) = _observe_frames([data], types, observe=False)
-    _raise_sides([side], observe=False)
     return {"row_count": side.rows, "columns": side.profile_columns}  # type: ignore[typeddict-item]
 
 
 def observed_schema(data: Any, *, types: Types | None = None) -> ObservedSchema:
     """What ``nolt.observed_schema(data.compute())`` returns."""
     (side,) = _observe_frames([data], types, observe=True)
-    _raise_sides([side], observe=True)
     return {"row_count": side.rows, "columns": side.observed_columns}  # type: ignore[typeddict-item]
 
 
@@ -393,7 +401,6 @@ def suggest_schema(data: Any, *, types: Types | None = None) -> SuggestedSchema:
 def inspect(data: Any, *, types: Types | None = None) -> Inspection:
     """What ``nolt.inspect(data.compute())`` returns: profile, observed and suggested schema."""
     (side,) = _observe_frames([data], types, observe=True)
-    _raise_sides([side], observe=True)
     observed: ObservedSchema = {"row_count": side.rows, "columns": side.observed_columns}  # type: ignore[typeddict-item]
     return {
         "profile": {"row_count": side.rows, "columns": side.profile_columns},  # type: ignore[typeddict-item]
@@ -476,7 +483,6 @@ def compare_observed(before: ObservedSchema, after: ObservedSchema) -> DatasetCo
 def compare(before: Any, after: Any, *, types: Types | None = None) -> DatasetComparison:
     """What ``nolt.compare(before.compute(), after.compute())`` returns."""
     sides = _observe_frames([before, after], types, observe=True)
-    _raise_sides(sides, observe=True)
     schemas = [{"row_count": side.rows, "columns": side.observed_columns} for side in sides]
     return compare_observed(*schemas)  # type: ignore[arg-type]
 
@@ -487,7 +493,7 @@ def compare(before: Any, after: Any, *, types: Types | None = None) -> DatasetCo
 def drift(before: Any, after: Any, *, types: Types | None = None) -> DriftReport:
     """What ``nolt.drift(before.compute(), after.compute())`` returns."""
     frames = [before, after]
-    resolved = _resolve_types(frames, types)
+    resolved, pending = _resolve_types(frames, types)
     graphs = [[delayed(parts.drift_partition)(part, frame_types) for part in frame.to_delayed()] for frame, frame_types in zip(frames, resolved)]
     computed = _compute(*graphs)
     failures = [parts.first_failure([part.failure for part in side]) for side in computed]
@@ -495,6 +501,8 @@ def drift(before: Any, after: Any, *, types: Types | None = None) -> DriftReport
         for failure in failures:
             if failure is not None and failure[0] == stage:
                 raise failure[2]
+        if pending is not None:
+            raise pending
     cells_by_type: dict[str, Any] = {"integer": 0, "float": 0.0, "boolean": False}
     stand_ins: list[Any] = []
     for frame, frame_types, side in zip(frames, resolved, computed):
@@ -574,7 +582,7 @@ def validate(data: Any, schema: _api.SchemaArgument, *, types: Types | None = No
     ``schema`` is a schema file's path (read here, on the calling machine), a suggested schema
     dictionary or a list of schema-column tuples, as for ``nolt.validate``.
     """
-    (frame_types,) = _resolve_types([data], types)
+    (frame_types,), pending = _resolve_types([data], types)
     tuples, early, late = _schema_tuples(schema)
     names = list(frame_types)
     last = {name: position for position, name in enumerate(names)}
@@ -593,6 +601,8 @@ def validate(data: Any, schema: _api.SchemaArgument, *, types: Types | None = No
     failure = parts.first_failure([part.failure for part in found])
     if failure is not None and failure[0] == parts.ADAPT:
         raise failure[2]
+    if pending is not None:
+        raise pending
     if early is not None:
         raise early
     _raise(failure)

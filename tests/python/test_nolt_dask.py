@@ -132,6 +132,7 @@ def without_string_conversion(function):
         (objects(("big", [2**64, 1, 1]), ("a", [1, 2, 3])), [2], None),
         (pd.DataFrame({"a": [1, 2]}), [1], {"nope": "integer"}),
         (pd.DataFrame({"a": ["1", "x"]}), [1], {"a": "integer"}),
+        (pd.DataFrame({"a": ["1", "x"]}), [1], {"a": "integer", "nope": "float"}),  # the cast fails first
         (pd.DataFrame({"t": pd.array([f"t{index % 60}" for index in range(200)], dtype="string")}), [50, 120, 121], None),
     ],
 )
