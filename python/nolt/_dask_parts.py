@@ -26,7 +26,7 @@ from typing import Any
 
 import numpy as np
 
-import _nolt_core
+from nolt import _api
 from nolt._adapters import to_columns
 from nolt._columns import optional_module
 from nolt.types import ColumnTuple, SchemaColumnTuple
@@ -62,15 +62,15 @@ def check_column(column: ColumnTuple, value_kinds: bool) -> tuple[int, BaseExcep
     """The core's conversion error of one column, then (if asked) its numeric value-kind error."""
     try:
         if value_kinds:
-            _nolt_core.schema_drift_datasets([column], [])
+            _api.drift([column], [])
         else:
-            _nolt_core._validate_dataset_schema([column], [])
+            _api.validate([column], [])
         return None
     except Exception as error:
         if not value_kinds:
             return CONVERT, error
         try:
-            _nolt_core._validate_dataset_schema([column], [])
+            _api.validate([column], [])
         except Exception as conversion_error:
             return CONVERT, conversion_error
         return VALUE_KIND, error
@@ -277,7 +277,7 @@ def _hash_buckets(values: Any, buckets: int) -> Any:
     pandas = optional_module("pandas")
     if len(values) == 0 or buckets == 1:
         return np.zeros(len(values), np.int64)
-    return (pandas.util.hash_array(values) % np.uint64(buckets)).astype(np.int64)
+    return (pandas.util.hash_array(values, categorize=False) % np.uint64(buckets)).astype(np.int64)
 
 
 def split(part: PartitionPart, bounds: list[Any], buckets: int) -> tuple[list[Any], ...]:
@@ -412,9 +412,9 @@ def validate_partition(frame: Any, types: dict[str, str], plan: list[tuple[int, 
     for position, column in enumerate(columns):
         try:
             if position not in wanted:
-                _nolt_core._validate_dataset_schema([column], [])
+                _api.validate([column], [])
             for index in wanted.get(position, []):
-                issues = _nolt_core._validate_dataset_schema([column], [plan[index][1]])["issues"]
+                issues = _api.validate([column], [plan[index][1]])["issues"]
                 codes = [issue["code"] for issue in issues]
                 values = [issue["observed"] for issue in issues if issue["code"] == "value_not_allowed"]
                 findings[index] = ("null_not_allowed" in codes, values, "range_violation" in codes)

@@ -25,7 +25,6 @@ from typing import Any, TextIO
 
 import numpy as np
 
-import _nolt_core
 from nolt import _api
 from nolt import _dask_parts as parts
 from nolt._adapters import _unique_names
@@ -555,14 +554,14 @@ def _schema_tuples(schema: Any) -> tuple[list[SchemaColumnTuple] | None, BaseExc
         if isinstance(schema, (str, os.PathLike)):
             path = _api.path_text(schema)
             try:
-                _nolt_core.validate_dataset_file([], path)
+                _api.validate([], path)
             except (OSError, ValueError) as error:
                 return None, None, error
             with open(path, encoding="utf-8") as file:
                 return _schema_document(file.read()), None, None
         tuples: Any = _api.schema_columns(schema) if isinstance(schema, Mapping) else schema  # type: ignore[arg-type]
         try:
-            _nolt_core._validate_dataset_schema([], tuples)
+            _api.validate([], tuples)
         except Exception as error:
             if _is_building_error(error):
                 return None, None, error
