@@ -320,13 +320,16 @@ def merge_bucket(*pieces: list[Any]) -> Bucket:
     for position in range(width):
         parts = [piece[position] for piece in present]
         if len(parts[0]) == 2:  # a numeric column
-            keys = np.sort(np.concatenate([part[0] for part in parts]))
-            ints = np.sort(np.concatenate([part[1] for part in parts]))
+            # Each piece is sorted already: the stable sort merges the runs.
+            keys = np.sort(np.concatenate([part[0] for part in parts]), kind="stable")
+            ints = np.sort(np.concatenate([part[1] for part in parts]), kind="stable")
             distinct.append(_distinct_sorted(np.where(keys == _NEGATIVE_ZERO_KEY, 0, keys)) + _distinct_sorted(ints))
-            if len(keys) == 0:
+            if len(ints) == 0:
+                doubles.append(key_doubles(keys))
+            elif len(keys) == 0:
                 doubles.append(ints.astype(np.float64))
             else:
-                doubles.append(key_doubles(np.sort(np.concatenate([keys, _int_keys(ints)]))))
+                doubles.append(key_doubles(np.sort(np.concatenate([keys, _int_keys(ints)]), kind="stable")))
         else:
             texts = np.concatenate([part[0] for part in parts])
             count = len(optional_module("pandas").unique(texts)) if len(texts) else 0
