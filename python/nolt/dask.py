@@ -179,6 +179,25 @@ def _object_kinds(frame: Any, positions: list[int]) -> list[str]:
     return kinds
 
 
+def _whole_frame(frame: Any, types: dict[str, str], failure: parts.Failure | None) -> parts.Failure | None:
+    """A reading failure as the whole frame reports it.
+
+    An unsigned 64-bit column past the signed range is refused with its largest value, which a
+    partition knows only for itself: the frame's largest is looked up, and the refusal is made
+    again from a one-row frame holding it.
+    """
+    if failure is None or failure[0] != parts.ADAPT or failure[1] < 0:
+        return failure
+    meta = frame._meta
+    dtype = meta.dtypes.iloc[failure[1]]
+    if dtype.kind != "u" or dtype.itemsize != 8:
+        return failure
+    (largest,) = _compute(frame.iloc[:, failure[1]].max())
+    probe = type(meta)({meta.columns[failure[1]]: optional_module("pandas").Series([largest], dtype=dtype)})
+    _, refusal = parts.read_partition(probe, types)
+    return failure if refusal is None else (failure[0], failure[1], refusal[2])
+
+
 def _raise(failure: parts.Failure | None) -> None:
     if failure is not None:
         raise failure[2]
@@ -330,6 +349,8 @@ def _observe_frames(frames: Sequence[Any], types: Types | None, observe: bool) -
     graphs = [_observe_graph(frame, frame_types, observe) for frame, frame_types in zip(frames, resolved)]
     computed = _compute(*[graph for _, graph in graphs])
     sides = [_merge(names, frame_types, result, observe) for (names, _), frame_types, result in zip(graphs, resolved, computed)]
+    for side, frame, frame_types in zip(sides, frames, resolved):
+        side.failure = _whole_frame(frame, frame_types, side.failure)
     _raise_sides(sides, observe, pending)
     return sides
 
@@ -495,7 +516,10 @@ def drift(before: Any, after: Any, *, types: Types | None = None) -> DriftReport
     resolved, pending = _resolve_types(frames, types)
     graphs = [[delayed(parts.drift_partition)(part, frame_types) for part in frame.to_delayed()] for frame, frame_types in zip(frames, resolved)]
     computed = _compute(*graphs)
-    failures = [parts.first_failure([part.failure for part in side]) for side in computed]
+    failures = [
+        _whole_frame(frame, frame_types, parts.first_failure([part.failure for part in side]))
+        for frame, frame_types, side in zip(frames, resolved, computed)
+    ]
     for stage in (parts.ADAPT, parts.CONVERT, parts.VALUE_KIND):
         for failure in failures:
             if failure is not None and failure[0] == stage:
@@ -597,7 +621,7 @@ def validate(data: Any, schema: _api.SchemaArgument, *, types: Types | None = No
             layout.append(len(plan))
             plan.append((position, column))
     (found,) = _compute([delayed(parts.validate_partition)(part, frame_types, plan) for part in data.to_delayed()])
-    failure = parts.first_failure([part.failure for part in found])
+    failure = _whole_frame(data, frame_types, parts.first_failure([part.failure for part in found]))
     if failure is not None and failure[0] == parts.ADAPT:
         raise failure[2]
     if pending is not None:
