@@ -76,6 +76,18 @@ def check_column(column: ColumnTuple, value_kinds: bool) -> tuple[int, BaseExcep
         return VALUE_KIND, error
 
 
+def checked_columns(columns: Sequence[ColumnTuple]) -> Failure | None:
+    """The first conversion error of any column, else the first value-kind error."""
+    value_kind: Failure | None = None
+    for position, column in enumerate(columns):
+        checked = check_column(column, value_kinds=value_kind is None)
+        if checked is not None and checked[0] == CONVERT:
+            return CONVERT, position, checked[1]
+        if checked is not None and value_kind is None:
+            value_kind = VALUE_KIND, position, checked[1]
+    return value_kind
+
+
 def first_failure(failures: Sequence[Failure | None], rank: Any = None) -> Failure | None:
     """The failure the one-machine call meets first: earliest stage, column, then partition."""
     found = [(failure, position) for position, failure in enumerate(failures) if failure is not None]
@@ -204,10 +216,9 @@ def profile_partition(frame: Any, types: dict[str, str], observe: bool) -> Parti
     part = PartitionPart(rows=len(frame), failure=failure)
     if failure is not None:
         return part
-    for position, column in enumerate(columns):
-        checked = check_column(column, value_kinds=True)
-        if checked is not None:
-            return PartitionPart(part.rows, (checked[0], position, checked[1]))
+    failure = checked_columns(columns)
+    if failure is not None:
+        return PartitionPart(part.rows, failure)
     part.columns = [_column_part(column, observe) for column in columns]
     return part
 
@@ -445,8 +456,7 @@ def drift_partition(frame: Any, types: dict[str, str]) -> DriftPart:
     columns, failure = read_partition(frame, types)
     if failure is not None:
         return DriftPart(failure)
-    for position, column in enumerate(columns):
-        checked = check_column(column, value_kinds=True)
-        if checked is not None:
-            return DriftPart((checked[0], position, checked[1]))
+    failure = checked_columns(columns)
+    if failure is not None:
+        return DriftPart(failure)
     return DriftPart(None, [null_flag(column) for column in columns])

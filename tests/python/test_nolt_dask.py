@@ -193,3 +193,18 @@ def test_the_command_line_gives_the_same_output_with_dask(cluster, tmp_path, cap
         found = capsys.readouterr()
         assert found.out == expected
         assert "100% Completed" in found.err
+
+
+@pytest.mark.parametrize(
+    "columns",
+    [
+        [("a", "integer", [1, 2.5]), ("b", "integer", [1, 2**64])],  # conversion errors come first
+        [("a", "float", [1.0, True]), ("b", "float", [1.5, "x"])],
+        [("a", "integer", [1]), ("b", "unknown", [1, []])],
+    ],
+)
+def test_a_partition_reports_the_error_the_core_meets_first(columns):
+    from nolt import _dask_parts
+
+    failure = _dask_parts.checked_columns(columns)
+    assert (type(failure[2]), str(failure[2])) == outcome(nolt.profile, columns) == outcome(nolt.drift, columns, [])
