@@ -1,6 +1,6 @@
 """The nolt command line: profile, suggest, validate, compare and drift on data files.
 
-    nolt profile  DATA                 [--types name=type,...] [--json] [input options]
+    nolt profile  DATA                 [--types name=type,...] [--json] [input options] [--dask]
     nolt suggest  DATA [-o SCHEMA]     [--types ...] [--json]
     nolt validate DATA --schema SCHEMA [--types ...] [--json]
     nolt compare  BEFORE AFTER         [--types ...] [--json]
@@ -8,7 +8,10 @@
     nolt report   DATA [--schema SCHEMA] [--baseline OTHER] [-o HTML] [--types ...]
 
 The input options (--format, --engine, --delimiter, --encoding, --null-values,
---rename-duplicates) say how the files are read; ``-`` reads standard input.
+--rename-duplicates) say how the files are read; ``-`` reads standard input. With --dask, DATA
+(BEFORE, AFTER) is a folder or glob of Parquet files that nolt.dask computes in partitions, on
+the local scheduler or the dask.distributed scheduler named by --scheduler, with Dask's
+progress bar on stderr; the results are the same as without --dask.
 
 ``-o`` replaces its file whole (``_outputs``) and never names one of the command's inputs. Text
 from the data and from file names reaches the terminal with its control characters escaped
@@ -38,7 +41,7 @@ from dataclasses import dataclass
 from typing import IO, Any, NoReturn
 
 from nolt import _api, _cli_output
-from nolt._columns import LOGICAL_TYPES
+from nolt._columns import LOGICAL_TYPES, optional_module
 from nolt._outputs import input_at, replace_file
 from nolt._progress import Progress
 from nolt._readers import FORMATS, ReadError, ReadOptions, read_file
@@ -110,7 +113,13 @@ RENAME = _argument("--rename-duplicates", action="store_true",
 INPUT_OPTIONS = (TYPES, FORMAT, ENGINE, DELIMITER, ENCODING, NULL_VALUES, RENAME)
 # The options of the commands that print a result: the input options and --json.
 JSON = _argument("--json", action="store_true", help="print the result as JSON")
-RESULT_OPTIONS = (JSON, *INPUT_OPTIONS)
+# Dask: DATA is a folder or glob of Parquet files, read in partitions and profiled exactly.
+DASK = _argument("--dask", action="store_true",
+                 help="DATA is a folder or glob of Parquet files, computed with Dask (pip install 'nolt[dask]'); "
+                      "the same results as without it, with Dask's progress bar on stderr")
+SCHEDULER = _argument("--scheduler", metavar="ADDRESS", default="threads",
+                      help="with --dask: 'threads' (default), 'processes', or a dask.distributed scheduler's address")
+RESULT_OPTIONS = (JSON, DASK, SCHEDULER, *INPUT_OPTIONS)
 
 DATA = _argument("data", help="CSV, TSV, Parquet, JSON or JSON-lines file; - for standard input")
 VERSIONS = (_argument("before"), _argument("after"))
@@ -179,6 +188,20 @@ class Inputs:
             data.append(read.data)
         return _api.prepare(self.types, *data)
 
+    def frames(self, args: argparse.Namespace, *paths: str) -> list[Any]:
+        """Dask DataFrames of folders or globs of Parquet files (--dask)."""
+        try:
+            import dask.dataframe
+        except ImportError:
+            raise ReadError("--dask needs Dask: pip install 'nolt[dask]'") from None
+        frames = []
+        for path in paths:
+            try:
+                frames.append(dask.dataframe.read_parquet(path))
+            except (OSError, ValueError) as error:
+                raise ReadError(f"cannot read {path} as Parquet files: {_one_line(error)}") from None
+        return frames
+
     def label(self, path: str) -> str:
         """The path as the text output names it, with how it was read when that was guessed."""
         note = self.notes.get(path)
@@ -219,7 +242,29 @@ def _validate_file(columns: _api.Prepared, schema: str) -> ValidationReport:
         raise ReadError(f"cannot read schema {schema}: {error}") from None
 
 
+@contextmanager
+def _dask(args: argparse.Namespace) -> Iterator[Any]:
+    """nolt.dask on the chosen scheduler, with Dask's progress bar on stderr."""
+    import dask
+
+    import nolt.dask
+
+    if args.scheduler in ("threads", "processes"):
+        with dask.config.set(scheduler=args.scheduler), nolt.dask.progress_bar():
+            yield nolt.dask
+        return
+    try:
+        client = optional_module("distributed").Client
+    except ImportError:
+        raise ReadError("--scheduler ADDRESS needs dask.distributed: pip install 'nolt[dask]'") from None
+    with client(args.scheduler), nolt.dask.progress_bar():
+        yield nolt.dask
+
+
 def _profile(args: argparse.Namespace, inputs: Inputs) -> DatasetProfile:
+    if args.dask:
+        with _dask(args) as on_dask:
+            return on_dask.profile(*inputs.frames(args, args.data), types=inputs.types)  # type: ignore[no-any-return]
     (columns,) = inputs.datasets(args.data)
     return _api.profile(columns)
 
@@ -230,6 +275,10 @@ def _print_profile(args: argparse.Namespace, inputs: Inputs, profile: DatasetPro
 
 
 def _suggest(args: argparse.Namespace, inputs: Inputs) -> tuple[_api.Prepared, SuggestedSchema]:
+    if args.dask:  # a few rows with the same suggested schema stand in for the data
+        with _dask(args) as on_dask:
+            columns = on_dask.stand_in(on_dask.observed_schema(*inputs.frames(args, args.data), types=inputs.types))
+        return columns, _api.suggest_schema(columns)
     (columns,) = inputs.datasets(args.data)
     return columns, _api.suggest_schema(columns)
 
@@ -248,6 +297,15 @@ def _print_suggestion(args: argparse.Namespace, inputs: Inputs, result: tuple[_a
 
 
 def _validate(args: argparse.Namespace, inputs: Inputs) -> ValidationReport:
+    if args.dask:
+        if not os.path.isfile(args.schema):
+            raise ReadError(f"no such schema file: {args.schema}")
+        with _dask(args) as on_dask:
+            (frame,) = inputs.frames(args, args.data)
+            try:
+                return on_dask.validate(frame, args.schema, types=inputs.types)  # type: ignore[no-any-return]
+            except (OSError, ValueError) as error:
+                raise ReadError(f"cannot read schema {args.schema}: {error}") from None
     (columns,) = inputs.datasets(args.data)
     return _validate_file(columns, args.schema)
 
@@ -258,8 +316,10 @@ def _print_validation(args: argparse.Namespace, inputs: Inputs, report: Validati
 
 
 def _compare(args: argparse.Namespace, inputs: Inputs) -> DatasetComparison:
-    before, after = inputs.datasets(args.before, args.after)
-    return _api.compare(before, after)
+    if args.dask:
+        with _dask(args) as on_dask:
+            return on_dask.compare(*inputs.frames(args, args.before, args.after), types=inputs.types)  # type: ignore[no-any-return]
+    return _api.compare(*inputs.datasets(args.before, args.after))
 
 
 def _print_comparison(args: argparse.Namespace, inputs: Inputs, comparison: DatasetComparison) -> int:
@@ -268,8 +328,10 @@ def _print_comparison(args: argparse.Namespace, inputs: Inputs, comparison: Data
 
 
 def _drift(args: argparse.Namespace, inputs: Inputs) -> DriftReport:
-    before, after = inputs.datasets(args.before, args.after)
-    return _api.drift(before, after)
+    if args.dask:
+        with _dask(args) as on_dask:
+            return on_dask.drift(*inputs.frames(args, args.before, args.after), types=inputs.types)  # type: ignore[no-any-return]
+    return _api.drift(*inputs.datasets(args.before, args.after))
 
 
 def _print_drift(args: argparse.Namespace, inputs: Inputs, drift: DriftReport) -> int:
