@@ -319,7 +319,8 @@ def _compare(args: argparse.Namespace, inputs: Inputs) -> DatasetComparison:
     if args.dask:
         with _dask(args) as on_dask:
             return on_dask.compare(*inputs.frames(args, args.before, args.after), types=inputs.types)  # type: ignore[no-any-return]
-    return _api.compare(*inputs.datasets(args.before, args.after))
+    before, after = inputs.datasets(args.before, args.after)
+    return _api.compare(before, after)
 
 
 def _print_comparison(args: argparse.Namespace, inputs: Inputs, comparison: DatasetComparison) -> int:
@@ -331,7 +332,8 @@ def _drift(args: argparse.Namespace, inputs: Inputs) -> DriftReport:
     if args.dask:
         with _dask(args) as on_dask:
             return on_dask.drift(*inputs.frames(args, args.before, args.after), types=inputs.types)  # type: ignore[no-any-return]
-    return _api.drift(*inputs.datasets(args.before, args.after))
+    before, after = inputs.datasets(args.before, args.after)
+    return _api.drift(before, after)
 
 
 def _print_drift(args: argparse.Namespace, inputs: Inputs, drift: DriftReport) -> int:
