@@ -11,7 +11,8 @@ using py::PyRef;
 #define NOLT_FAST(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
 PyMethodDef g_functions[] = {
-    {"profile", NOLT_FAST(profile), METH_FASTCALL | METH_KEYWORDS, "profile(columns)\n--\n\n"},
+    {"profile", NOLT_FAST(profile), METH_FASTCALL | METH_KEYWORDS,
+     "profile(columns, details=False, /)\n--\n\nThe core's profile; with details, each column's details after its keys."},
     {nullptr, nullptr, 0, nullptr},
 };
 
