@@ -1,10 +1,15 @@
 #include "profiling/details.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
+#include <span>
 
 #include "common/hashing.h"
 #include "common/utf8.h"
+#include "memory/page_advice.h"
+#include "profiling/total_order.h"
 
 namespace nolt {
 
@@ -14,15 +19,11 @@ namespace {
 
 constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
-// The `count` digits at `pos` as a number, or -1.
-int read_digits(std::string_view text, std::size_t pos, std::size_t count) noexcept {
-  if (pos + count > text.size()) return -1;
-  int number = 0;
-  for (std::size_t idx = pos; idx < pos + count; ++idx) {
-    if (!is_digit(text[idx])) return -1;
-    number = number * 10 + (text[idx] - '0');
-  }
-  return number;
+// The two digits at `at` as a number, or -1.
+inline int two_digits(const char* at) noexcept {
+  const unsigned high = static_cast<unsigned char>(at[0]) - unsigned{'0'};
+  const unsigned low = static_cast<unsigned char>(at[1]) - unsigned{'0'};
+  return high > 9 || low > 9 ? -1 : static_cast<int>(high * 10 + low);
 }
 
 constexpr bool is_leap_year(int year) noexcept { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
@@ -32,32 +33,34 @@ constexpr int days_in_month(int year, int month) noexcept {
   return month == 2 && is_leap_year(year) ? 29 : kDays[static_cast<std::size_t>(month - 1)];
 }
 
-// Days from 1970-01-01 to a day of the proleptic Gregorian calendar.
+// Days from 1970-01-01 to a day of the proleptic Gregorian calendar, year 1 or later.
 constexpr std::int64_t days_from_civil(int year, int month, int day) noexcept {
-  // Years counted from March, so the leap day ends a year.
-  const std::int64_t shifted_year = month <= 2 ? year - 1 : year;
-  const std::int64_t era = (shifted_year >= 0 ? shifted_year : shifted_year - 399) / 400;
-  const std::int64_t year_of_era = shifted_year - era * 400;
-  const std::int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const std::int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
+  constexpr std::array<unsigned, 12> kDaysBeforeMonth = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+  const unsigned years_before = static_cast<unsigned>(year) - 1;  // unsigned: divisions by constants stay cheap
+  const unsigned leap_day = month > 2 && is_leap_year(year) ? 1 : 0;
+  const unsigned days = 365 * years_before + years_before / 4 - years_before / 100 + years_before / 400 +
+                        kDaysBeforeMonth[static_cast<std::size_t>(month - 1)] + leap_day + static_cast<unsigned>(day) - 1;
+  return static_cast<std::int64_t>(days) - 719162;  // 719162 days from 0001-01-01 to 1970-01-01
 }
 
 // HH:MM[:SS[(.|,)digits]] at `pos`: seconds since midnight and the fraction
 // without trailing zeros; `pos` moves past it.
 bool read_time(std::string_view text, std::size_t& pos, std::int64_t& seconds, std::string_view& fraction) noexcept {
-  const int hour = read_digits(text, pos, 2);
-  if (hour < 0 || hour > 23 || pos + 2 >= text.size() || text[pos + 2] != ':') return false;
-  const int minute = read_digits(text, pos + 3, 2);
-  if (minute < 0 || minute > 59) return false;
+  const char* at = text.data() + pos;
+  const std::size_t left = text.size() - pos;
+  if (left < 5 || at[2] != ':') return false;
+  const int hour = two_digits(at);
+  const int minute = two_digits(at + 3);
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return false;
   seconds = hour * 3600 + minute * 60;
   pos += 5;
-  if (pos == text.size() || text[pos] != ':') return true;
-  const int second = read_digits(text, pos + 1, 2);
+  if (left == 5 || at[5] != ':') return true;
+  if (left < 8) return false;
+  const int second = two_digits(at + 6);
   if (second < 0 || second > 59) return false;
   seconds += second;
   pos += 3;
-  if (pos == text.size() || (text[pos] != '.' && text[pos] != ',')) return true;
+  if (left == 8 || (at[8] != '.' && at[8] != ',')) return true;
   const std::size_t start = ++pos;
   while (pos < text.size() && is_digit(text[pos])) ++pos;
   if (pos == start) return false;
@@ -69,21 +72,51 @@ bool read_time(std::string_view text, std::size_t& pos, std::int64_t& seconds, s
 
 // "Z", ±HH:MM, ±HHMM or ±HH from `pos` to the end: the offset east of UTC in seconds.
 bool read_zone(std::string_view text, std::size_t pos, std::int64_t& offset) noexcept {
-  if (text[pos] == 'Z') {
+  const char* at = text.data() + pos;
+  const std::size_t left = text.size() - pos;
+  if (at[0] == 'Z') {
     offset = 0;
-    return pos + 1 == text.size();
+    return left == 1;
   }
-  if (text[pos] != '+' && text[pos] != '-') return false;
-  const int hour = read_digits(text, pos + 1, 2);
-  if (hour < 0 || hour > 23) return false;
-  std::size_t minute_pos = pos + 3;
+  if ((at[0] != '+' && at[0] != '-') || (left != 3 && left != 5 && left != 6)) return false;
+  const int hour = two_digits(at + 1);
   int minute = 0;
-  if (minute_pos < text.size()) {
-    if (text[minute_pos] == ':') ++minute_pos;
-    minute = read_digits(text, minute_pos, 2);
-    if (minute < 0 || minute > 59 || minute_pos + 2 != text.size()) return false;
+  if (left == 5) minute = two_digits(at + 3);
+  if (left == 6) minute = at[3] == ':' ? two_digits(at + 4) : -1;
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return false;
+  offset = (hour * 3600 + minute * 60) * (at[0] == '-' ? -1 : 1);
+  return true;
+}
+
+// parse_moment into `moment`, inlined into the loop over a column.
+[[gnu::always_inline]] inline bool read_moment(std::string_view text, Moment& moment) noexcept {
+  std::size_t pos = 0;
+  const char* at = text.data();
+  if (text.size() >= 5 && at[2] == ':') {
+    if (!read_time(text, pos, moment.seconds, moment.fraction) || pos != text.size()) return false;
+    moment.kind = MomentKind::TimeOfDay;
+    return true;
   }
-  offset = (hour * 3600 + minute * 60) * (text[pos] == '-' ? -1 : 1);
+  if (text.size() < 10 || at[4] != '-' || at[7] != '-') return false;
+  const int century = two_digits(at);
+  const int year_of_century = two_digits(at + 2);
+  const int month = two_digits(at + 5);
+  const int day = two_digits(at + 8);
+  if (century < 0 || year_of_century < 0 || month < 1 || month > 12 || day < 1) return false;
+  const int year = century * 100 + year_of_century;
+  if (year < 1 || day > days_in_month(year, month)) return false;
+  moment.seconds = days_from_civil(year, month, day) * 86400;
+  if (text.size() == 10) return true;
+  if (at[10] != 'T' && at[10] != ' ') return false;
+  pos = 11;
+  std::int64_t time_seconds = 0;
+  if (!read_time(text, pos, time_seconds, moment.fraction)) return false;
+  moment.seconds += time_seconds;
+  if (pos == text.size()) return true;
+  std::int64_t offset = 0;
+  if (!read_zone(text, pos, offset)) return false;
+  moment.kind = MomentKind::Aware;
+  moment.seconds -= offset;
   return true;
 }
 
@@ -115,10 +148,13 @@ NumberDetails number_details(const ColumnValues& values) {
 
 BooleanDetails boolean_details(const ColumnValues& values) {
   BooleanDetails details;
+  std::uint64_t boolean_count = 0;
   for (const Cell& cell : values) {
-    if (cell.kind() != ValueKind::Boolean) continue;
-    (cell.as_boolean() ? details.true_count : details.false_count) += 1;
+    const bool is_boolean = cell.kind() == ValueKind::Boolean;
+    boolean_count += is_boolean;
+    details.true_count += is_boolean & cell.as_boolean();  // no branch on random truths
   }
+  details.false_count = boolean_count - details.true_count;
   return details;
 }
 
@@ -156,62 +192,186 @@ FoundValue found_at(const ColumnValues& values, std::uint64_t row_idx) {
   return FoundValue{cell, cell.kind() == ValueKind::String ? values.text(cell) : std::string_view()};
 }
 
-std::vector<TopValue> top_values(const ColumnValues& values, const ColumnProfile& profile) {
-  std::vector<TopValue> top;
-  const std::uint64_t present = values.size() - profile.null_count;
-  if (profile.unique_count == present) {
-    // Every value occurs once: the first ones are the top values.
-    for (std::size_t row_idx = 0; row_idx < values.size() && top.size() < kTopValueCount; ++row_idx) {
-      if (!values[row_idx].is_null()) top.push_back(TopValue{found_at(values, row_idx), 1});
-    }
-    return top;
+// Shortest and longest text in code points.
+struct LengthRange {
+  std::uint64_t min = UINT64_MAX;
+  std::uint64_t max = 0;
+
+  void add(std::uint64_t length) noexcept {
+    min = length < min ? length : min;
+    max = length > max ? length : max;
   }
-  TextViewMap<Tally> texts;
+};
+
+void count_at(Tally& tally, std::uint64_t row_idx) noexcept {
+  if (tally.count++ == 0) tally.first_row = row_idx;
+}
+
+// Columns with at most this many distinct values count their texts in one
+// table that stays in the first-level cache; others sort their texts' hashes.
+constexpr std::size_t kSmallDistinct = std::size_t{1} << 12;
+
+// The texts of a column with few distinct texts: each slot holds the high 32
+// bits of a text's hash (its fingerprint) above the index of its tally, so a
+// probe rarely compares text. Lengths are measured once per distinct text.
+class SmallTextTable {
+ public:
+  explicit SmallTextTable(std::size_t distinct) {
+    std::size_t capacity = 64;
+    while (capacity < 4 * distinct) capacity *= 2;
+    slots_.assign(capacity, kEmpty);
+    mask_ = capacity - 1;
+    shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
+    texts_.reserve(distinct);
+    tallies_.reserve(distinct);
+  }
+
+  void add(std::string_view text, std::uint64_t row_idx, LengthRange& lengths) {
+    const std::uint64_t fingerprint = hash_text(text) & 0xFFFFFFFF00000000ULL;
+    for (std::size_t slot_idx = (fingerprint * 0x9E3779B97F4A7C15ULL) >> shift_;; slot_idx = (slot_idx + 1) & mask_) {
+      const std::uint64_t slot = slots_[slot_idx];
+      if (slot == kEmpty) {
+        slots_[slot_idx] = fingerprint | texts_.size();
+        texts_.push_back(text);
+        tallies_.push_back(Tally{row_idx, 1});
+        lengths.add(utf8_code_point_count(text));
+        return;
+      }
+      if ((slot & 0xFFFFFFFF00000000ULL) == fingerprint) {
+        const auto index = static_cast<std::uint32_t>(slot);
+        if (same_bytes(texts_[index], text)) {
+          ++tallies_[index].count;
+          return;
+        }
+      }
+    }
+  }
+
+  const std::vector<Tally>& tallies() const noexcept { return tallies_; }
+
+ private:
+  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+  std::vector<std::uint64_t> slots_;
+  std::vector<std::string_view> texts_;
+  std::vector<Tally> tallies_;
+  std::size_t mask_ = 0;
+  unsigned shift_ = 64;
+};
+
+// The texts of a column with many distinct texts: one key per text, its
+// fingerprint above its row, sorted, so equal texts lie together in row order
+// (texts that merely share a fingerprint are told apart by their bytes).
+void offer_sorted_texts(const ColumnValues& values, std::span<std::uint64_t> keys, TopTallies& best) {
+  sort_keys(keys);
+  struct Group {
+    std::string_view text;
+    Tally tally;
+  };
+  std::vector<Group> groups;
+  for (std::size_t begin = 0; begin < keys.size();) {
+    const std::uint64_t fingerprint = keys[begin] >> 32;
+    std::size_t end = begin + 1;
+    while (end < keys.size() && (keys[end] >> 32) == fingerprint) ++end;
+    if (end - begin == 1) {
+      best.offer(Tally{keys[begin] & 0xFFFFFFFFULL, 1});
+      begin = end;
+      continue;
+    }
+    groups.clear();
+    for (std::size_t key_idx = begin; key_idx < end; ++key_idx) {
+      const std::uint64_t row_idx = keys[key_idx] & 0xFFFFFFFFULL;
+      const std::string_view text = values.text(values[row_idx]);
+      auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& known) { return same_bytes(known.text, text); });
+      if (group == groups.end()) {
+        groups.push_back(Group{text, Tally{row_idx, 1}});
+      } else {
+        ++group->tally.count;
+      }
+    }
+    for (const Group& group : groups) best.offer(group.tally);
+    begin = end;
+  }
+}
+
+// Counts the cells that are not texts into `best`.
+void offer_other_values(const ColumnValues& values, TopTallies& best) {
   absl::flat_hash_map<std::uint64_t, Tally, U64Hash> integers;
   absl::flat_hash_map<std::uint64_t, Tally, U64Hash> floats;  // by canonical bits
   std::array<Tally, 2> booleans{};
-  texts.reserve(profile.unique_count);
-  auto count_at = [](Tally& tally, std::uint64_t row_idx) {
-    if (tally.count++ == 0) tally.first_row = row_idx;
-  };
   for (std::size_t row_idx = 0; row_idx < values.size(); ++row_idx) {
     const Cell& cell = values[row_idx];
     switch (cell.kind()) {
-      case ValueKind::Null: break;
-      case ValueKind::String: count_at(texts[values.text(cell)], row_idx); break;
       case ValueKind::Integer: count_at(integers[static_cast<std::uint64_t>(cell.as_integer())], row_idx); break;
       case ValueKind::Float: count_at(floats[canonical_float_bits(cell.as_float())], row_idx); break;
       case ValueKind::Boolean: count_at(booleans[cell.as_boolean() ? 1 : 0], row_idx); break;
+      case ValueKind::Null:
+      case ValueKind::String: break;
     }
   }
-  TopTallies best;
-  for (const auto& entry : texts) best.offer(entry.second);
   for (const auto& entry : integers) best.offer(entry.second);
   for (const auto& entry : floats) best.offer(entry.second);
   for (const Tally& tally : booleans) {
     if (tally.count > 0) best.offer(tally);
   }
-  for (std::size_t idx = 0; idx < best.size(); ++idx) top.push_back(TopValue{found_at(values, best[idx].first_row), best[idx].count});
-  return top;
 }
 
 TextDetails text_details(const ColumnValues& values, const ColumnProfile& profile) {
   TextDetails details;
-  std::uint64_t min_length = UINT64_MAX;
-  std::uint64_t max_length = 0;
-  bool any_text = false;
-  for (const Cell& cell : values) {
-    if (cell.kind() != ValueKind::String) continue;
-    const std::uint64_t length = utf8_code_point_count(values.text(cell));
-    any_text = true;
-    min_length = length < min_length ? length : min_length;
-    max_length = length > max_length ? length : max_length;
+  LengthRange lengths;
+  TopTallies best;
+  std::size_t text_count = 0;
+  const std::uint64_t present = values.size() - profile.null_count;
+  const Cell* cells = values.cells().data();
+  if (profile.unique_count == present) {
+    // Every value occurs once: the first ones are the top values.
+    for (std::size_t row_idx = 0; row_idx < values.size(); ++row_idx) {
+      const Cell& cell = cells[row_idx];
+      if (cell.is_null()) continue;
+      if (best.size() < kTopValueCount) best.offer(Tally{row_idx, 1});
+      if (cell.kind() != ValueKind::String) continue;
+      ++text_count;
+      lengths.add(utf8_code_point_count(values.text(cell)));
+    }
+  } else if (profile.unique_count <= kSmallDistinct) {
+    SmallTextTable table(profile.unique_count);
+    for (std::size_t row_idx = 0; row_idx < values.size(); ++row_idx) {
+      const Cell& cell = cells[row_idx];
+      if (cell.kind() != ValueKind::String) continue;
+      ++text_count;
+      table.add(values.text(cell), row_idx, lengths);
+    }
+    for (const Tally& tally : table.tallies()) best.offer(tally);
+  } else if (values.size() < UINT32_MAX) {
+    ScratchArray<std::uint64_t> keys(values.size());
+    for (std::size_t row_idx = 0; row_idx < values.size(); ++row_idx) {
+      const Cell& cell = cells[row_idx];
+      if (cell.kind() != ValueKind::String) continue;
+      const std::string_view text = values.text(cell);
+      keys.data()[text_count++] = (hash_text(text) & 0xFFFFFFFF00000000ULL) | row_idx;
+      lengths.add(utf8_code_point_count(text));
+    }
+    offer_sorted_texts(values, std::span<std::uint64_t>(keys.data(), text_count), best);
+  } else {
+    // Rows past 32 bits: a general table.
+    TextViewMap<Tally> texts;
+    for (std::size_t row_idx = 0; row_idx < values.size(); ++row_idx) {
+      const Cell& cell = cells[row_idx];
+      if (cell.kind() != ValueKind::String) continue;
+      ++text_count;
+      const std::string_view text = values.text(cell);
+      lengths.add(utf8_code_point_count(text));
+      count_at(texts[text], row_idx);
+    }
+    for (const auto& entry : texts) best.offer(entry.second);
   }
-  if (any_text) {
-    details.min_length = min_length;
-    details.max_length = max_length;
+  if (profile.unique_count != present && text_count != present) offer_other_values(values, best);
+  if (text_count > 0) {
+    details.min_length = lengths.min;
+    details.max_length = lengths.max;
   }
-  details.top_values = top_values(values, profile);
+  for (std::size_t idx = 0; idx < best.size(); ++idx) {
+    details.top_values.push_back(TopValue{found_at(values, best[idx].first_row), best[idx].count});
+  }
   return details;
 }
 
@@ -240,13 +400,12 @@ DatetimeDetails datetime_details(const ColumnValues& values) {
   DatetimeDetails details;
   for (const Cell& cell : values) {
     if (cell.is_null()) continue;
-    std::optional<Moment> moment;
-    if (cell.kind() == ValueKind::String) moment = parse_moment(values.text(cell));
-    if (!moment) {
+    Moment moment;
+    if (cell.kind() != ValueKind::String || !read_moment(values.text(cell), moment)) {
       ++details.invalid_count;
       continue;
     }
-    ranges[static_cast<std::size_t>(moment->kind)].add(*moment, values.text(cell));
+    ranges[static_cast<std::size_t>(moment.kind)].add(moment, values.text(cell));
   }
   details.naive_count = ranges[static_cast<std::size_t>(MomentKind::Naive)].count;
   details.aware_count = ranges[static_cast<std::size_t>(MomentKind::Aware)].count;
@@ -269,38 +428,8 @@ DatetimeDetails datetime_details(const ColumnValues& values) {
 
 std::optional<Moment> parse_moment(std::string_view text) noexcept {
   Moment moment;
-  std::size_t pos = 0;
-  if (text.size() >= 5 && text[2] == ':') {
-    if (!read_time(text, pos, moment.seconds, moment.fraction) || pos != text.size()) return std::nullopt;
-    moment.kind = MomentKind::TimeOfDay;
-    return moment;
-  }
-  const int year = read_digits(text, 0, 4);
-  if (year < 1 || text.size() < 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
-  const int month = read_digits(text, 5, 2);
-  if (month < 1 || month > 12) return std::nullopt;
-  const int day = read_digits(text, 8, 2);
-  if (day < 1 || day > days_in_month(year, month)) return std::nullopt;
-  moment.seconds = days_from_civil(year, month, day) * 86400;
-  if (text.size() == 10) return moment;
-  if (text[10] != 'T' && text[10] != ' ') return std::nullopt;
-  pos = 11;
-  std::int64_t time_seconds = 0;
-  if (!read_time(text, pos, time_seconds, moment.fraction)) return std::nullopt;
-  moment.seconds += time_seconds;
-  if (pos == text.size()) return moment;
-  std::int64_t offset = 0;
-  if (!read_zone(text, pos, offset)) return std::nullopt;
-  moment.kind = MomentKind::Aware;
-  moment.seconds -= offset;
+  if (!read_moment(text, moment)) return std::nullopt;
   return moment;
-}
-
-int compare_moments(const Moment& lhs, const Moment& rhs) noexcept {
-  if (lhs.seconds != rhs.seconds) return lhs.seconds < rhs.seconds ? -1 : 1;
-  // Fractions without trailing zeros compare as decimals when compared as text.
-  const int order = lhs.fraction.compare(rhs.fraction);
-  return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
 ColumnDetails column_details(const ColumnInput& column, const ColumnProfile& profile) {

@@ -112,6 +112,11 @@ struct Moment {
 std::optional<Moment> parse_moment(std::string_view text) noexcept;
 
 // Orders moments of one kind; 0 when they are the same instant.
-int compare_moments(const Moment& lhs, const Moment& rhs) noexcept;
+inline int compare_moments(const Moment& lhs, const Moment& rhs) noexcept {
+  if (lhs.seconds != rhs.seconds) return lhs.seconds < rhs.seconds ? -1 : 1;
+  // Fractions without trailing zeros compare as decimals when compared as text.
+  const int order = lhs.fraction.compare(rhs.fraction);
+  return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
 
 }  // namespace nolt
