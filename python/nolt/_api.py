@@ -14,12 +14,13 @@ from typing import Any
 
 import _nolt_core
 
+import nolt._engine as _engine
 from nolt._adapters import to_columns
 from nolt._columns import Types, check_types
 from nolt.types import (
     ColumnTuple,
     DatasetComparison,
-    DatasetProfile,
+    DetailedProfile,
     DriftReport,
     Inspection,
     ObservedSchema,
@@ -72,8 +73,9 @@ def core_version() -> str:
     return _nolt_core.version()
 
 
-def profile(columns: list[ColumnTuple]) -> DatasetProfile:
-    return _nolt_core.profile_dataset(columns)
+def profile(columns: list[ColumnTuple]) -> DetailedProfile:
+    """The core's profile with each column's details, from one conversion of the columns."""
+    return _engine.profile(columns, True)
 
 
 def observed_schema(columns: list[ColumnTuple]) -> ObservedSchema:

@@ -46,7 +46,7 @@ from nolt._report_page import Page, render
 from nolt._text import json_text, visible
 from nolt._version import __version__
 from nolt.report import collect, reusable
-from nolt.types import ColumnTuple, DatasetComparison, DatasetProfile, DriftReport, SuggestedSchema, ValidationReport
+from nolt.types import ColumnTuple, DatasetComparison, DetailedProfile, DriftReport, SuggestedSchema, ValidationReport
 
 EXIT_OK, EXIT_INVALID, EXIT_BAD_INPUT, EXIT_INTERNAL_ERROR = 0, 1, 2, 3
 
@@ -219,12 +219,12 @@ def _validate_file(columns: list[ColumnTuple], schema: str) -> ValidationReport:
         raise ReadError(f"cannot read schema {schema}: {error}") from None
 
 
-def _profile(args: argparse.Namespace, inputs: Inputs) -> DatasetProfile:
+def _profile(args: argparse.Namespace, inputs: Inputs) -> DetailedProfile:
     (columns,) = inputs.datasets(args.data)
     return _api.profile(columns)
 
 
-def _print_profile(args: argparse.Namespace, inputs: Inputs, profile: DatasetProfile) -> int:
+def _print_profile(args: argparse.Namespace, inputs: Inputs, profile: DetailedProfile) -> int:
     _emit(profile, args.json, _cli_output.profile(profile, inputs.label(args.data)))
     return EXIT_OK
 
