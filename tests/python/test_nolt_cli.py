@@ -73,7 +73,8 @@ CATEGORICAL = ["--types", "size=categorical,channel=categorical"]
 def test_json_results_equal_the_core_results_on_the_hand_read_data(engine, tmp_path):
     before, after = hand_read(ORDERS), hand_read(ORDERS_V2)
     single = ["--types", "size=categorical", "--engine", engine]
-    assert core_part(run_json("profile", ORDERS, *single)) == _nolt_core.profile_dataset(before)
+    profile = run_json("profile", ORDERS, *single)
+    assert core_part(profile) == _nolt_core.profile_dataset(before) and profile == nolt.profile(before)
     assert run_json("suggest", ORDERS, *single) == _nolt_core.suggest_schema_dataset(before)
     both = [*CATEGORICAL, "--engine", engine]
     assert run_json("compare", ORDERS, ORDERS_V2, *both) == _nolt_core.compare_datasets(before, after)
