@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <span>
 
 #include "common/hashing.h"
@@ -28,14 +29,16 @@ inline int two_digits(const char* at) noexcept {
 
 constexpr bool is_leap_year(int year) noexcept { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
+// Tables at namespace scope: a table local to a function is rebuilt on the stack at each call.
+constexpr std::array<int, 12> kDaysInMonth = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+constexpr std::array<unsigned, 12> kDaysBeforeMonth = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+
 constexpr int days_in_month(int year, int month) noexcept {
-  constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && is_leap_year(year) ? 29 : kDays[static_cast<std::size_t>(month - 1)];
+  return month == 2 && is_leap_year(year) ? 29 : kDaysInMonth[static_cast<std::size_t>(month - 1)];
 }
 
 // Days from 1970-01-01 to a day of the proleptic Gregorian calendar, year 1 or later.
 constexpr std::int64_t days_from_civil(int year, int month, int day) noexcept {
-  constexpr std::array<unsigned, 12> kDaysBeforeMonth = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
   const unsigned years_before = static_cast<unsigned>(year) - 1;  // unsigned: divisions by constants stay cheap
   const unsigned leap_day = month > 2 && is_leap_year(year) ? 1 : 0;
   const unsigned days = 365 * years_before + years_before / 4 - years_before / 100 + years_before / 400 +
@@ -85,6 +88,66 @@ bool read_zone(std::string_view text, std::size_t pos, std::int64_t& offset) noe
   if (left == 6) minute = at[3] == ':' ? two_digits(at + 4) : -1;
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return false;
   offset = (hour * 3600 + minute * 60) * (at[0] == '-' ? -1 : 1);
+  return true;
+}
+
+// --- the common layouts, eight bytes at a time ---
+
+inline std::uint64_t load_word(const char* at) noexcept {
+  std::uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+// The bytes of a word given as text, for the masks below (little-endian: the first character is the lowest byte).
+constexpr std::uint64_t word_of(const char (&text)[9]) noexcept {
+  std::uint64_t word = 0;
+  for (int idx = 7; idx >= 0; --idx) word = (word << 8) | static_cast<unsigned char>(text[idx]);
+  return word;
+}
+
+// Whether the bytes of `word` under `digits` (0xFF per digit byte) are decimal digits and the
+// others equal those of `separators`; then the digit values (0 to 9) in place, other bytes 0.
+inline bool digits_in(std::uint64_t word, std::uint64_t digits, std::uint64_t separators, std::uint64_t& values) noexcept {
+  constexpr std::uint64_t kHighNibbles = 0xF0F0F0F0F0F0F0F0ULL;
+  if ((word & ~digits) != separators) return false;
+  const std::uint64_t nibbles = (word ^ 0x3030303030303030ULL) & digits;
+  // A digit byte is 0x30-0x39: its high nibble is 3 and its low nibble stays below 16 when 6 is added.
+  if ((nibbles & kHighNibbles) != 0 || ((nibbles + 0x0606060606060606ULL) & digits & kHighNibbles) != 0) return false;
+  values = nibbles;
+  return true;
+}
+
+// The two-digit numbers that start at each byte of `values` (tens there, units in the next
+// byte); read the byte where a number starts.
+inline std::uint64_t pairs_of(std::uint64_t values) noexcept { return values * 10 + (values >> 8); }
+
+inline int byte_at(std::uint64_t word, int idx) noexcept { return static_cast<int>((word >> (8 * idx)) & 0xFF); }
+
+// YYYY-MM-DD and YYYY-MM-DDTHH:MM:SS (or a space for the T), the forms nolt's readers and
+// adapters write for naive values; false for anything else, which the general reader takes.
+[[gnu::always_inline]] inline bool read_common_moment(std::string_view text, Moment& moment) noexcept {
+  const std::size_t size = text.size();
+  if (size != 10 && size != 19) return false;
+  const char* at = text.data();
+  std::uint64_t date_values;
+  if (!digits_in(load_word(at), word_of("\xFF\xFF\xFF\xFF\0\xFF\xFF\0"), word_of("\0\0\0\0-\0\0-"), date_values)) return false;
+  const std::uint64_t date_pairs = pairs_of(date_values);
+  const int year = byte_at(date_pairs, 0) * 100 + byte_at(date_pairs, 2);
+  const int month = byte_at(date_pairs, 5);
+  const int day = two_digits(at + 8);
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month)) return false;
+  moment.seconds = days_from_civil(year, month, day) * 86400;
+  if (size == 10) return true;
+  if (at[10] != 'T' && at[10] != ' ') return false;
+  std::uint64_t time_values;
+  if (!digits_in(load_word(at + 11), word_of("\xFF\xFF\0\xFF\xFF\0\xFF\xFF"), word_of("\0\0:\0\0:\0\0"), time_values)) return false;
+  const std::uint64_t time_pairs = pairs_of(time_values);
+  const int hour = byte_at(time_pairs, 0);
+  const int minute = byte_at(time_pairs, 3);
+  const int second = byte_at(time_pairs, 6);
+  if (hour > 23 || minute > 59 || second > 59) return false;
+  moment.seconds += hour * 3600 + minute * 60 + second;
   return true;
 }
 
@@ -401,11 +464,16 @@ DatetimeDetails datetime_details(const ColumnValues& values) {
   for (const Cell& cell : values) {
     if (cell.is_null()) continue;
     Moment moment;
-    if (cell.kind() != ValueKind::String || !read_moment(values.text(cell), moment)) {
+    if (cell.kind() != ValueKind::String) {
       ++details.invalid_count;
       continue;
     }
-    ranges[static_cast<std::size_t>(moment.kind)].add(moment, values.text(cell));
+    const std::string_view text = values.text(cell);
+    if (!read_common_moment(text, moment) && !read_moment(text, moment)) {
+      ++details.invalid_count;
+      continue;
+    }
+    ranges[static_cast<std::size_t>(moment.kind)].add(moment, text);
   }
   details.naive_count = ranges[static_cast<std::size_t>(MomentKind::Naive)].count;
   details.aware_count = ranges[static_cast<std::size_t>(MomentKind::Aware)].count;
@@ -428,7 +496,7 @@ DatetimeDetails datetime_details(const ColumnValues& values) {
 
 std::optional<Moment> parse_moment(std::string_view text) noexcept {
   Moment moment;
-  if (!read_moment(text, moment)) return std::nullopt;
+  if (!read_common_moment(text, moment) && !read_moment(text, moment)) return std::nullopt;
   return moment;
 }
 
