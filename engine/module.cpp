@@ -11,7 +11,8 @@ using py::PyRef;
 #define NOLT_FAST(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
 PyMethodDef g_functions[] = {
-    {"profile", NOLT_FAST(profile), METH_FASTCALL | METH_KEYWORDS, "profile(columns, threads)\n--\n\n"},
+    {"profile", NOLT_FAST(profile), METH_FASTCALL | METH_KEYWORDS,
+     "profile(columns, threads, details=False, /)\n--\n\nThe core's profile; with details, each column's details after its keys."},
     {"observed_schema", NOLT_FAST(observed_schema), METH_FASTCALL | METH_KEYWORDS,
      "observed_schema(columns, threads)\n--\n\n"},
     {"suggest_schema", NOLT_FAST(suggest_schema), METH_FASTCALL | METH_KEYWORDS,

@@ -1,20 +1,51 @@
 #include "engine_entry_points.h"
 
+#include "details_dicts.h"
 #include "profile_dicts.h"
+#include "profiling/details.h"
 
 namespace nolt::engine {
 
 using py::PyRef;
 
+namespace {
+
+// The profile and, when asked, the details of the same converted columns.
+struct ProfileResult {
+  DatasetProfile profile;
+  std::vector<ColumnDetails> details;
+};
+
+// The optional third positional argument: True or False only.
+Result<bool> details_flag(PyObject* const* args, Py_ssize_t& positional) {
+  if (positional != 3) return false;
+  positional = 2;
+  PyObject* flag = args[2];
+  if (!PyBool_Check(flag)) {
+    return CoreError::type_error(str_cat("argument 'details': expected bool, got ", Py_TYPE(flag)->tp_name));
+  }
+  return flag == Py_True;
+}
+
+}  // namespace
+
 PyObject* profile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::run_frame([&]() -> Result<PyRef> {
-    NOLT_ASSIGN_OR_RETURN(auto bound, py::bind_arguments(kProfileParams, args, nargs, kwnames));
+    Py_ssize_t positional = PyVectorcall_NARGS(nargs);
+    NOLT_ASSIGN_OR_RETURN(const bool with_details, details_flag(args, positional));
+    NOLT_ASSIGN_OR_RETURN(auto bound, py::bind_arguments(kProfileParams, args, positional, kwnames));
     NOLT_ASSIGN_OR_RETURN(const ExecutionContext context, engine_context(bound[1]));
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, engine_columns("columns", bound[0], context));
-    NOLT_ASSIGN_OR_RETURN(DatasetProfile profile, without_interpreter_lock([&] {
-                            return profile_dataset_columns(columns, context);
+    NOLT_ASSIGN_OR_RETURN(ProfileResult result, without_interpreter_lock([&]() -> Result<ProfileResult> {
+                            NOLT_ASSIGN_OR_RETURN(DatasetProfile profile, profile_dataset_columns(columns, context));
+                            std::vector<ColumnDetails> details;
+                            if (with_details) {
+                              NOLT_ASSIGN_OR_RETURN(details, profile_details(columns, profile, context));
+                            }
+                            return ProfileResult{std::move(profile), std::move(details)};
                           }));
-    return py::profile_to_dict(profile);
+    if (!with_details) return py::profile_to_dict(result.profile);
+    return py::profile_with_details_to_dict(result.profile, result.details);
   });
 }
 

@@ -41,7 +41,7 @@ from nolt._version import __version__ as __version__  # noqa: E402
 from nolt.report import report  # noqa: E402
 from nolt.types import (  # noqa: E402
     DatasetComparison,
-    DatasetProfile,
+    DetailedProfile,
     DriftReport,
     Inspection,
     ObservedSchema,
@@ -78,8 +78,25 @@ def version() -> str:
     return _api.core_version()
 
 
-def profile(data: object, *, types: Types | None = None, threads: int | None = None) -> DatasetProfile:
-    """Row count and, per column, counts, null and distinct counts and numeric statistics."""
+def profile(data: object, *, types: Types | None = None, threads: int | None = None) -> DetailedProfile:
+    """Row count and, per column, counts, null and distinct counts, numeric statistics and details.
+
+    Each column's dictionary holds the native core's profile keys, then ``"details"``: what the
+    statistics and the distinct count leave out, by logical type (``None`` for "unknown"):
+
+    - integer: ``zero_count``, ``negative_count``;
+    - float: ``nan_count``, ``positive_infinity_count``, ``negative_infinity_count`` (the
+      statistics are over the finite values), ``zero_count`` and ``negative_count`` of the finite
+      values (-0.0 is a zero, not a negative);
+    - boolean: ``true_count``, ``false_count``;
+    - string and categorical: ``min_length`` and ``max_length`` of the texts in characters (code
+      points), and ``top_values``: the five most frequent values with their ``count``, ties in
+      order of first appearance;
+    - datetime (ISO 8601 text): ``earliest`` and ``latest`` (the cells' text; values with a zone
+      compared in UTC), and the counts of ``naive`` dates and date-times, ``aware`` date-times
+      (with ``Z`` or an offset), ``time`` of day values and ``invalid`` cells (anything else). A
+      column mixing naive, aware and time values has no common order: its range is ``None``.
+    """
     (columns,) = _api.prepare(types, data)
     return _api.profile(columns, threads)
 

@@ -28,7 +28,7 @@ from nolt._columns import TEXT_TYPES, Types, check_types
 from nolt.types import (
     ColumnTuple,
     DatasetComparison,
-    DatasetProfile,
+    DetailedProfile,
     DriftReport,
     Inspection,
     ObservedSchema,
@@ -223,8 +223,9 @@ def core_version() -> str:
     return _nolt_core.version()
 
 
-def profile(columns: Prepared, threads: int | None = None) -> DatasetProfile:
-    return _engine.profile(columns, thread_count(threads))
+def profile(columns: Prepared, threads: int | None = None) -> DetailedProfile:
+    """The core's profile with each column's details, from one conversion of the columns."""
+    return _engine.profile(columns, thread_count(threads), True)
 
 
 def observed_schema(columns: Prepared, threads: int | None = None) -> ObservedSchema:

@@ -8,9 +8,20 @@ escapes the headlines when it prints them.
 from __future__ import annotations
 
 from collections.abc import Sequence
+from typing import Any
 
-from nolt._text import number, visible
-from nolt.types import DatasetComparison, DatasetProfile, DriftReport, SuggestedSchema, ValidationReport
+from nolt._text import number, shorten, visible
+from nolt.types import (
+    ColumnDetails,
+    DatasetComparison,
+    DetailedProfile,
+    DriftReport,
+    SuggestedSchema,
+    TopValue,
+    ValidationReport,
+)
+
+_TOP_VALUE_CHARS = 24  # characters of a top value shown; --json has them whole
 
 
 def table(header: Sequence[str], rows: Sequence[Sequence[str]], right: frozenset[int] = frozenset()) -> list[str]:
@@ -28,15 +39,60 @@ def _plural(count: int, noun: str) -> str:
     return f"{count} {noun}" if count == 1 else f"{count} {noun}s"
 
 
-def profile(result: DatasetProfile, source: str) -> list[str]:
+_COUNTS = (
+    ("nan_count", "NaN"),
+    ("positive_infinity_count", "+inf"),
+    ("negative_infinity_count", "-inf"),
+    ("zero_count", "zeros"),
+    ("negative_count", "negatives"),
+    ("true_count", "true"),
+    ("false_count", "false"),
+)
+_KINDS = (("naive_count", "naive"), ("aware_count", "with zone"), ("time_count", "time of day"))
+
+
+def top_value_text(top: TopValue) -> str:
+    """A top value and its count: texts quoted (and cut), so "1" and 1 stay apart."""
+    value = top["value"]
+    if isinstance(value, str):
+        shown = repr(shorten(value, _TOP_VALUE_CHARS))
+    else:
+        shown = _value(value) if isinstance(value, bool) else repr(value)
+    return f"{shown} x{top['count']}"
+
+
+def details_text(details: ColumnDetails | None) -> str:
+    """A column's details in one line, leaving out counts of zero."""
+    if details is None:
+        return ""
+    found: dict[str, Any] = dict(details)
+    parts = [f"{label} {found[key]}" for key, label in _COUNTS if found.get(key)]
+    if "earliest" in found:
+        if found["earliest"] is not None:
+            parts.append(f"{found['earliest']} to {found['latest']}")
+        kinds = [f"{found[key]} {label}" for key, label in _KINDS if found[key]]
+        if len(kinds) > 1:
+            parts.append("mixed: " + ", ".join(kinds))
+        if found["invalid_count"]:
+            parts.append(f"{found['invalid_count']} not ISO 8601")
+    if "top_values" in found:
+        if found["min_length"] is not None:
+            parts.append(f"length {found['min_length']}-{found['max_length']}")
+        if found["top_values"]:
+            parts.append("top " + ", ".join(top_value_text(top) for top in found["top_values"]))
+    return "; ".join(parts)
+
+
+def profile(result: DetailedProfile, source: str) -> list[str]:
     columns = result["columns"]
     lines = [f"{source}: {_plural(result['row_count'], 'row')}, {_plural(len(columns), 'column')}", ""]
     rows = []
     for column in columns:
         stats = column["numeric_stats"]
         numbers = ["", "", "", ""] if stats is None else [number(stats[key]) for key in ("min", "median", "max", "mean")]
-        rows.append([column["name"], column["logical_type"], str(column["null_count"]), str(column["unique_count"]), *numbers])
-    header = ["column", "type", "nulls", "distinct", "min", "median", "max", "mean"]
+        cells = [column["name"], column["logical_type"], str(column["null_count"]), str(column["unique_count"]), *numbers]
+        rows.append([*cells, details_text(column.get("details"))])
+    header = ["column", "type", "nulls", "distinct", "min", "median", "max", "mean", "details"]
     return lines + table(header, rows, right=frozenset(range(2, 8)))
 
 

@@ -4,11 +4,22 @@ A dataset argument is a list of column tuples, an object exporting Arrow data, o
 dict (see nolt._api); ``threads`` is the thread count, or None for every usable CPU.
 """
 
-from typing import Any
+from typing import Any, Literal, overload
 
-from nolt.types import DatasetComparison, DatasetProfile, DriftReport, Inspection, ObservedSchema, SuggestedSchema
+from nolt.types import (
+    DatasetComparison,
+    DatasetProfile,
+    DetailedProfile,
+    DriftReport,
+    Inspection,
+    ObservedSchema,
+    SuggestedSchema,
+)
 
-def profile(columns: Any, threads: int | None) -> DatasetProfile: ...
+@overload
+def profile(columns: Any, threads: int | None, details: Literal[False] = False, /) -> DatasetProfile: ...
+@overload
+def profile(columns: Any, threads: int | None, details: Literal[True], /) -> DetailedProfile: ...
 def observed_schema(columns: Any, threads: int | None) -> ObservedSchema: ...
 def suggest_schema(columns: Any, threads: int | None) -> SuggestedSchema: ...
 def inspect(columns: Any, threads: int | None) -> Inspection: ...

@@ -20,7 +20,7 @@ from typing import Any, cast
 
 from nolt._report_charts import Histogram, OtherCell, TopValues, bars_svg, histogram_svg
 from nolt._text import escape, json_text, number, shorten, visible
-from nolt.types import ColumnProfile, DatasetComparison, DatasetProfile, DriftReport, ValidationReport
+from nolt.types import ColumnProfile, DatasetComparison, DetailedProfile, DriftReport, ValidationReport
 
 ISSUES_PER_COLUMN = 25  # rows of one column in an issue table; the rest are counted
 _VALUE_CHARS = 80  # characters of an issue value shown
@@ -102,9 +102,9 @@ tr.more td{color:var(--muted);font-style:italic}
 .card-issues li{overflow-wrap:anywhere}
 .card-issues li.warning{color:var(--warning)}
 .card-issues li.error{color:var(--error)}
-.stats{display:grid;grid-template-columns:auto 1fr auto 1fr;gap:1px 10px;margin:10px 0 0;font-size:13px}
-.stats dt{color:var(--muted)}
-.stats dd{margin:0;text-align:right;font-variant-numeric:tabular-nums;overflow-wrap:anywhere}
+.stats,.details{display:grid;grid-template-columns:auto 1fr auto 1fr;gap:1px 10px;margin:10px 0 0;font-size:13px}
+.stats dt,.details dt{color:var(--muted)}
+.stats dd,.details dd{margin:0;text-align:right;font-variant-numeric:tabular-nums;overflow-wrap:anywhere}
 .compare{margin-top:10px;font-size:13px}
 .compare th,.compare td{padding:2px 6px}
 .compare th{font-weight:400;color:var(--muted);text-align:left}
@@ -112,6 +112,11 @@ tr.more td{color:var(--muted);font-style:italic}
 .compare td{text-align:right;font-variant-numeric:tabular-nums}
 .compare td.differs{color:var(--changed);font-weight:600}
 .note{color:var(--muted);font-size:12px;margin:10px 0 0}
+.details{margin-top:4px;padding-top:4px;border-top:1px dashed var(--line)}
+.mixed{color:var(--warning);font-size:12px;margin:6px 0 0}
+.top-values{margin:6px 0 0;padding-left:20px;font-size:12px}
+.top-values li{overflow-wrap:anywhere}
+.top-values .count{color:var(--muted);font-variant-numeric:tabular-nums}
 svg.chart{display:block;width:100%;height:auto;margin-top:10px;overflow:hidden}
 svg .bin,svg .bar rect{fill:var(--bar)}
 svg .bar.flagged rect{fill:var(--error)}
@@ -162,14 +167,14 @@ class Page:
     title: str
     version: str
     made_at: datetime
-    profile: DatasetProfile
+    profile: DetailedProfile
     columns: list[ColumnView]
     validation: ValidationReport | None = None
     schema_label: str = ""
     comparison: DatasetComparison | None = None
     drift: DriftReport | None = None
     baseline_label: str = ""
-    baseline_profile: DatasetProfile | None = None
+    baseline_profile: DetailedProfile | None = None
 
 
 # -- small pieces -------------------------------------------------------------------------------
@@ -382,6 +387,63 @@ def _stat_list(column: ColumnProfile) -> str:
     return "".join(parts)
 
 
+_DETAIL_LABELS = {
+    "nan_count": "NaN",
+    "positive_infinity_count": "+inf",
+    "negative_infinity_count": "\u2212inf",
+    "zero_count": "zeros",
+    "negative_count": "negatives",
+    "true_count": "true",
+    "false_count": "false",
+    "min_length": "shortest",
+    "max_length": "longest",
+    "earliest": "earliest",
+    "latest": "latest",
+    "naive_count": "naive",
+    "aware_count": "with zone",
+    "time_count": "time of day",
+    "invalid_count": "not ISO 8601",
+}
+_TOP_VALUE_CHARS = 40  # characters of a top value shown; data-value has it whole
+
+
+def _top_value(value: object) -> str:
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if isinstance(value, str):
+        return escape(shorten(visible(value), _TOP_VALUE_CHARS))
+    return escape(repr(value))
+
+
+def _details(column: ColumnProfile) -> str:
+    """What the statistics leave out: non-finite values, ranges of dates, lengths, top values."""
+    details: dict[str, Any] | None = cast("dict[str, Any] | None", column.get("details"))
+    if details is None:
+        return ""
+    parts = ['<dl class="details">']
+    for key, value in details.items():
+        if key == "top_values":
+            continue
+        if value is None:
+            text = "\u2013"
+        elif isinstance(value, str):
+            text = escape(shorten(visible(value), _TOP_VALUE_CHARS))
+        else:
+            text = _count(value)
+        parts.append(f'<dt>{_DETAIL_LABELS[key]}</dt><dd data-detail="{key}" data-value="{_attr(json_text(value))}">{text}</dd>')
+    parts.append("</dl>")
+    mixed = [key for key in ("naive_count", "aware_count", "time_count") if details.get(key)]
+    if len(mixed) > 1:
+        parts.append('<p class="mixed">Naive, zone-aware and time-of-day values are mixed: they have no common order.</p>')
+    tops = details.get("top_values")
+    if tops:
+        parts.append(f'<ol class="top-values" data-detail="top_values" data-value="{_attr(json_text(tops))}">')
+        for top in tops:
+            parts.append(f'<li><span class="value">{_top_value(top["value"])}</span> <span class="count">{_count(top["count"])}</span></li>')
+        parts.append("</ol>")
+    return "".join(parts)
+
+
 def _stat_rows(column: ColumnProfile | None) -> dict[str, tuple[str, str]]:
     if column is None:
         return {}
@@ -474,6 +536,7 @@ def _card(view: ColumnView) -> str:
         parts.append(f'<p class="note changes">changes: {changes}</p>')
     else:
         parts.append(_stat_list(column))
+    parts.append(_details(column))
     if isinstance(view.chart, Histogram):
         parts.append(histogram_svg(view.chart, name))
     elif isinstance(view.chart, TopValues):

@@ -49,7 +49,7 @@ from nolt._report_page import Page, render
 from nolt._text import json_text, visible
 from nolt._version import __version__
 from nolt.report import collect, reusable
-from nolt.types import DatasetComparison, DatasetProfile, DriftReport, SuggestedSchema, ValidationReport
+from nolt.types import DatasetComparison, DetailedProfile, DriftReport, SuggestedSchema, ValidationReport
 
 EXIT_OK, EXIT_INVALID, EXIT_BAD_INPUT, EXIT_INTERNAL_ERROR = 0, 1, 2, 3
 
@@ -261,7 +261,7 @@ def _dask(args: argparse.Namespace) -> Iterator[Any]:
         yield nolt.dask
 
 
-def _profile(args: argparse.Namespace, inputs: Inputs) -> DatasetProfile:
+def _profile(args: argparse.Namespace, inputs: Inputs) -> DetailedProfile:
     if args.dask:
         with _dask(args) as on_dask:
             return on_dask.profile(*inputs.frames(args, args.data), types=inputs.types)  # type: ignore[no-any-return]
@@ -269,7 +269,7 @@ def _profile(args: argparse.Namespace, inputs: Inputs) -> DatasetProfile:
     return _api.profile(columns)
 
 
-def _print_profile(args: argparse.Namespace, inputs: Inputs, profile: DatasetProfile) -> int:
+def _print_profile(args: argparse.Namespace, inputs: Inputs, profile: DetailedProfile) -> int:
     _emit(profile, args.json, _cli_output.profile(profile, inputs.label(args.data)))
     return EXIT_OK
 

@@ -16,19 +16,26 @@ from collections.abc import Iterable, Sequence
 from typing import Literal, TypeAlias, TypedDict
 
 __all__ = [
+    "BooleanDetails",
     "Cell",
     "ColumnChange",
     "ColumnComparison",
+    "ColumnDetails",
     "ColumnProfile",
     "ColumnTuple",
     "ComparisonStatus",
     "Dataset",
     "DatasetComparison",
     "DatasetProfile",
+    "DatetimeDetails",
+    "DetailedColumnProfile",
+    "DetailedProfile",
     "DriftCode",
     "DriftIssue",
     "DriftReport",
+    "FloatDetails",
     "Inspection",
+    "IntegerDetails",
     "IssueCode",
     "LogicalTypeName",
     "NumericRange",
@@ -42,6 +49,8 @@ __all__ = [
     "SuggestedColumn",
     "SuggestedConstraints",
     "SuggestedSchema",
+    "TextDetails",
+    "TopValue",
     "TypedColumn",
     "ValidationIssue",
     "ValidationReport",
@@ -85,6 +94,59 @@ class ColumnProfile(TypedDict):
 class DatasetProfile(TypedDict):
     row_count: int
     columns: list[ColumnProfile]
+
+
+# -- profile details (nolt.profile) ---------------------------------------------------------
+
+
+class IntegerDetails(TypedDict):
+    zero_count: int
+    negative_count: int
+
+
+class FloatDetails(TypedDict):
+    nan_count: int
+    positive_infinity_count: int
+    negative_infinity_count: int
+    zero_count: int  # finite values; -0.0 is a zero
+    negative_count: int  # finite values below zero
+
+
+class BooleanDetails(TypedDict):
+    true_count: int
+    false_count: int
+
+
+class TopValue(TypedDict):
+    value: str | int | float | bool
+    count: int
+
+
+class TextDetails(TypedDict):
+    min_length: int | None  # in code points; None without any text
+    max_length: int | None
+    top_values: list[TopValue]  # at most five, by count, ties by first appearance
+
+
+class DatetimeDetails(TypedDict):
+    earliest: str | None  # the cell's text; None when empty or mixing kinds
+    latest: str | None
+    naive_count: int
+    aware_count: int
+    time_count: int
+    invalid_count: int
+
+
+ColumnDetails: TypeAlias = IntegerDetails | FloatDetails | BooleanDetails | TextDetails | DatetimeDetails
+
+
+class DetailedColumnProfile(ColumnProfile):
+    details: ColumnDetails | None  # None for "unknown" columns
+
+
+class DetailedProfile(TypedDict):
+    row_count: int
+    columns: list[DetailedColumnProfile]
 
 
 # -- observed schema ----------------------------------------------------------------------

@@ -1,8 +1,10 @@
-// The well-formedness check of UTF-8 text: shortest forms only, no surrogates,
-// nothing above U+10FFFF.
+// UTF-8 text: the well-formedness check (shortest forms only, no surrogates,
+// nothing above U+10FFFF) and the count of code points.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace nolt {
@@ -40,6 +42,38 @@ inline bool is_valid_utf8(std::string_view text) noexcept {
     pos += length;
   }
   return true;
+}
+
+// The code points of well-formed UTF-8 text: its bytes less its continuation
+// bytes (10xxxxxx), eight bytes at a time.
+inline std::size_t utf8_code_point_count(std::string_view text) noexcept {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  constexpr std::uint64_t kLowBytes = 0x0101010101010101ULL;
+  // One per continuation byte (bit 7 set, bit 6 clear: the shift moves each
+  // byte's bit 6 to its bit 7), summed into the top byte by the multiplication.
+  const auto continuations_in = [](std::uint64_t word) noexcept {
+    return static_cast<std::size_t>(((((word & ~(word << 1)) & kHighBits) >> 7) * kLowBytes) >> 56);
+  };
+  const char* bytes = text.data();
+  const std::size_t size = text.size();
+  std::size_t continuations = 0;
+  std::size_t pos = 0;
+  for (; pos + 8 <= size; pos += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + pos, sizeof word);
+    continuations += continuations_in(word);
+  }
+  if (pos == size) return size - continuations;
+  if (size >= 8) {
+    // The last eight bytes, shifted so that the bytes already counted drop
+    // out (zero bytes are no continuation bytes).
+    std::uint64_t word;
+    std::memcpy(&word, bytes + size - 8, sizeof word);
+    continuations += continuations_in(word >> (8 * (8 - (size - pos))));
+  } else {
+    for (; pos < size; ++pos) continuations += (static_cast<unsigned char>(bytes[pos]) & 0xC0) == 0x80;
+  }
+  return size - continuations;
 }
 
 }  // namespace nolt

@@ -11,7 +11,7 @@ import pytest
 
 import _nolt_core
 import nolt
-from conftest import raises_exactly
+from conftest import core_part, raises_exactly
 
 pd = pytest.importorskip("pandas")
 pl = pytest.importorskip("polars")
@@ -145,7 +145,8 @@ def test_every_container_gives_the_hand_built_columns(kind):
 )
 def test_every_container_gives_the_core_results_of_the_hand_built_columns(kind, function, core_function):
     data, types = containers(kind)
-    assert function(data, types=types) == core_function(EXPECTED)
+    result = function(data, types=types)
+    assert (core_part(result) if function is nolt.profile else result) == core_function(EXPECTED)
 
 
 def test_pandas_float_columns_are_typed_so_nan_markers_are_nulls():
@@ -322,7 +323,8 @@ def test_column_tuples_pass_through_and_types_replace_their_type():
 
 def test_numpy_arrays_in_a_dict_become_python_numbers():
     np = pytest.importorskip("numpy")
-    assert nolt.profile({"x": np.array([1, 2])}, types={"x": "integer"}) == _nolt_core.profile_dataset([("x", "integer", [1, 2])])
+    profile = nolt.profile({"x": np.array([1, 2])}, types={"x": "integer"})
+    assert core_part(profile) == _nolt_core.profile_dataset([("x", "integer", [1, 2])])
 
 
 def test_importing_nolt_imports_no_data_frame_library():

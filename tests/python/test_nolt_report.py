@@ -247,6 +247,7 @@ return {
     return {
       data: data(card), classes: [...card.classList], name: card.querySelector('h3').textContent, visible: box(card),
       stats: Object.fromEntries([...card.querySelectorAll('dl.stats dd')].map(e => [e.dataset.stat, [e.dataset.value, e.textContent]])),
+      details: Object.fromEntries([...card.querySelectorAll('[data-detail]')].map(e => [e.dataset.detail, JSON.parse(e.dataset.value)])),
       compare: Object.fromEntries([...card.querySelectorAll('table.compare tbody tr')].map(
         row => [row.dataset.stat, [...row.querySelectorAll('td')].map(e => e.dataset.value)])),
       histogram: histogram && {shown: box(histogram), data: data(histogram), counts: [...histogram.querySelectorAll('rect.bin')].map(e => +e.dataset.count)},
@@ -366,6 +367,7 @@ def test_orders_report_in_the_browser_matches_the_core(browser, tmp_path):
     assert [card["name"] for card in page["cards"]] == [column["name"] for column in profile["columns"]]
     for card, column_profile, (_, _, cells) in zip(page["cards"], profile["columns"], after):
         check_card(card, column_profile, cells)
+    assert [card["details"] for card in page["cards"]] == [column["details"] or {} for column in nolt.profile(after)["columns"]]
 
     # The issue tables are the reports, grouped by column; cards with issues are marked.
     def issue_rows(issues, keys):
