@@ -12,6 +12,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import nolt
+from conftest import core_part
 from nolt import _api
 
 pa = pytest.importorskip("pyarrow")
@@ -117,8 +118,9 @@ def _core(name, data, types):
 
 
 def _engine(name, data, types, threads=None):
-    public = {"profile": nolt.profile, "observed": nolt.observed_schema}[name]
-    return _outcome(lambda: public(data, types=types, threads=threads))
+    if name == "profile":
+        return _outcome(lambda: core_part(nolt.profile(data, types=types, threads=threads)))
+    return _outcome(lambda: nolt.observed_schema(data, types=types, threads=threads))
 
 
 @settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])

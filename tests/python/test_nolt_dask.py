@@ -1,5 +1,6 @@
 """nolt.dask on a two-process cluster returns exactly what nolt returns on the computed frame."""
 
+import json
 import math
 
 import numpy as np
@@ -14,6 +15,7 @@ from hypothesis import strategies as st  # noqa: E402
 
 import nolt  # noqa: E402
 import nolt.dask as nd  # noqa: E402
+from conftest import core_part  # noqa: E402
 
 
 @pytest.fixture(scope="module")
@@ -44,6 +46,11 @@ def same(nolt_function, dask_function, frames, *args, computed=None, **kwargs):
     expected = outcome(nolt_function, *(computed or [frame.compute() for frame in frames]), *args, **kwargs)
     assert outcome(dask_function, *frames, *args, **kwargs) == expected
     return expected
+
+
+def profile_without_details(*args, **kwargs):
+    """nolt.profile without the details, which nolt.dask does not compute yet."""
+    return core_part(nolt.profile(*args, **kwargs))
 
 
 texts = st.sampled_from(["a", "b", "A", "", "é", "a b"]) | st.text(max_size=4)
@@ -142,7 +149,7 @@ def without_string_conversion(function):
 def test_fixed_frames_and_their_errors(cluster, frame, cuts, types):
     data = split(frame, cuts)
     for nolt_function, dask_function in (
-        (nolt.profile, nd.profile),
+        (profile_without_details, nd.profile),
         (nolt.observed_schema, nd.observed_schema),
         (nolt.suggest_schema, nd.suggest_schema),
     ):
@@ -171,7 +178,7 @@ def test_the_sort_keeps_the_total_order_across_partitions(cluster):
     values = np.array([-0.0, 0.0] * 50 + [1e308, -1e308, 2.0**53, 2.0**53 + 2] * 10 + list(np.linspace(-1, 1, 97)))
     frame = pd.DataFrame({"f": values, "i": np.arange(len(values)) * (2**53 + 1)})
     for cuts in ([], [1, 2, 3], list(range(0, len(values), 7))):
-        same(nolt.profile, nd.profile, [split(frame, cuts)])
+        same(profile_without_details, nd.profile, [split(frame, cuts)])
 
 
 @pytest.mark.parametrize("scheduler", ["threads", "cluster"])
@@ -191,7 +198,10 @@ def test_the_command_line_gives_the_same_output_with_dask(cluster, tmp_path, cap
         sources = ["parts/*.parquet", "parts"] if command == ["drift"] else ["parts"]
         assert main([*command, *(str(tmp_path / source) for source in sources), "--json", "--dask", *address]) in (0, 1)
         found = capsys.readouterr()
-        assert found.out == expected
+        if command == ["profile"]:  # the Dask profile has no details yet
+            assert json.loads(found.out) == core_part(json.loads(expected))
+        else:
+            assert found.out == expected
         assert "100% Completed" in found.err
 
 
