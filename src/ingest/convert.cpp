@@ -36,16 +36,18 @@ CoreError unsupported_value(std::string_view column_name) {
 // the iterator's new one): nothing else holds it, so no later cell can be it.
 // Other texts are looked up among recent objects (one probe of a
 // direct-mapped table, cheaper than the copy it may save), and texts of
-// kAllRememberedBytes or more are all remembered, so none is stored twice.
+// kAllRememberedTextBytes or more are all remembered, so none is stored twice.
 //
 // Cells read from a list or a tuple are kept alive by it, and no Python code
 // runs between two cells of a column that holds texts (plain conversion runs
 // none; the typed conversions that may, of numbers and booleans, store no
-// text) except the signal handlers, which may change the list: recent objects are then
-// remembered by address alone and forgotten after the handlers ran. Cells
-// from an iterator may die as soon as they are converted: an object
-// remembered is held by a reference of its own. The remembered long texts
-// are always held.
+// text) except the signal handlers, which may change the list: recent
+// objects are then remembered by address alone and forgotten after the
+// handlers ran. Cells from an iterator may die as soon as they are converted:
+// an object remembered is held by a reference of its own. The remembered long
+// texts are always held.
+constexpr std::size_t kAllRememberedTextBytes = 1024;
+
 class SharedTexts {
  public:
   SharedTexts() = default;
@@ -77,7 +79,6 @@ class SharedTexts {
 
  private:
   static constexpr std::size_t kMinSharedBytes = sizeof(Cell);
-  static constexpr std::size_t kAllRememberedBytes = 1024;
   static constexpr unsigned kRecentBits = 10;  // 24 KiB of slots
 
   struct Slot {
@@ -89,7 +90,7 @@ class SharedTexts {
   [[gnu::noinline]] void push_long(PyObject* object, std::string_view utf8, ColumnValues& out) {
     if (Py_REFCNT(object) < 2) {
       out.push_text(utf8);
-    } else if (utf8.size() < kAllRememberedBytes) {
+    } else if (utf8.size() < kAllRememberedTextBytes) {
       push_recent(object, utf8, out);
     } else {
       push_remembered(object, utf8, out);
@@ -233,7 +234,7 @@ void reserve_text_from_sample(PyObject* list, ColumnValues& out) {
     sampled[static_cast<std::size_t>(sample_idx)] = cell;
     if (!PyUnicode_Check(cell)) continue;
     // A long text met again shares its bytes (SharedTexts): they count once.
-    if (PyUnicode_GET_LENGTH(cell) >= 1024 &&
+    if (static_cast<std::size_t>(PyUnicode_GET_LENGTH(cell)) >= kAllRememberedTextBytes &&
         std::find(sampled.begin(), sampled.begin() + sample_idx, cell) != sampled.begin() + sample_idx) {
       continue;
     }
