@@ -30,5 +30,6 @@ inline const ExecutionContext& engine_context() noexcept { return kSerialContext
 inline constexpr py::ParamSpec kProfileParams{"profile", {"columns", ""}, 1};
 
 PyObject* profile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* validate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace nolt::engine

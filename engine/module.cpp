@@ -12,6 +12,8 @@ using py::PyRef;
 
 PyMethodDef g_functions[] = {
     {"profile", NOLT_FAST(profile), METH_FASTCALL | METH_KEYWORDS, "profile(columns)\n--\n\n"},
+    {"validate", NOLT_FAST(validate), METH_FASTCALL | METH_KEYWORDS,
+     "validate(columns, schema_path, schema_columns, failure_cases)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

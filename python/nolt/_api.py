@@ -8,6 +8,7 @@ module calls the core's computations.
 
 from __future__ import annotations
 
+import json
 import os
 from collections.abc import Mapping, Sequence
 from typing import Any
@@ -15,7 +16,7 @@ from typing import Any
 import _nolt_core
 
 from nolt._adapters import to_columns
-from nolt._columns import Types, check_types
+from nolt._columns import LOGICAL_TYPES, Types, check_types
 from nolt.types import (
     ColumnTuple,
     DatasetComparison,
@@ -35,15 +36,48 @@ SchemaArgument = str | os.PathLike[str] | SuggestedSchema | Sequence[SchemaColum
 InternalFault = _nolt_core.InternalFault
 
 
-def prepare(types: Types | None, *datasets: object) -> list[list[ColumnTuple]]:
-    """Converts each dataset; a name in ``types`` that no dataset has is an error (a typo)."""
-    converted = [to_columns(data, types) for data in datasets]
-    if types:
+def prepare(types: Types | None, *datasets: object, schema_types: Mapping[str, str] | None = None,
+            tolerant: bool = False) -> list[list[ColumnTuple]]:
+    """Converts each dataset; a name in ``types`` that no dataset has is an error (a typo).
+
+    ``schema_types`` declares the columns a schema names, where ``types`` does not; it may name
+    columns the data does not have. ``tolerant`` is to_columns' (reading for validation).
+    """
+    declared = check_types(types)
+    merged = {**(schema_types or {}), **declared}
+    converted = [to_columns(data, merged or types, tolerant=tolerant) for data in datasets]
+    if declared:
         names = {column[0] for columns in converted for column in columns}
-        for name in check_types(types):
+        for name in declared:
             if name not in names:
                 raise ValueError(f"types names column '{name}', which the data does not have")
     return converted
+
+
+def schema_types(schema: object) -> dict[str, str]:
+    """The logical type of each column a schema names (the first of a repeated name): the types
+    the data is read as for validation. "unknown" columns are left to the data. A schema that
+    cannot be read gives no types here; validating against it raises its error."""
+    entries: Any
+    if isinstance(schema, (str, os.PathLike)):
+        try:
+            with open(os.fspath(schema), "rb") as handle:
+                entries = json.load(handle)["schema"]["columns"]
+        except (OSError, ValueError, TypeError, KeyError):
+            return {}
+        pairs = [(entry.get("name"), entry.get("logical_type")) for entry in entries if isinstance(entry, Mapping)]
+    elif isinstance(schema, Mapping):
+        entries = schema.get("columns")
+        pairs = [(entry.get("name"), entry.get("logical_type")) for entry in entries or () if isinstance(entry, Mapping)]
+    elif isinstance(schema, Sequence) and not isinstance(schema, (str, bytes)):
+        pairs = [(entry[0], entry[1]) for entry in schema if isinstance(entry, tuple) and len(entry) == 5]
+    else:
+        return {}
+    types: dict[str, str] = {}
+    for name, logical_type in pairs:
+        if isinstance(name, str) and logical_type in LOGICAL_TYPES and logical_type != "unknown":
+            types.setdefault(name, logical_type)
+    return types
 
 
 def path_text(path: str | os.PathLike[str]) -> str:
@@ -92,14 +126,20 @@ def save_schema(columns: list[ColumnTuple], path: str | os.PathLike[str]) -> Non
     _nolt_core.save_suggested_schema_dataset(columns, path_text(path))
 
 
-def validate(columns: list[ColumnTuple], schema: SchemaArgument) -> ValidationReport:
-    """Validates against a schema file, a suggested-schema dict or a sequence of schema tuples."""
+def validate(columns: list[ColumnTuple], schema: SchemaArgument, failure_cases: bool = False) -> ValidationReport:
+    """Validates against a schema file, a suggested-schema dict or a sequence of schema tuples.
+
+    The core's report, plus an "unreadable_value" issue for each column with cells that cannot
+    be read as its type; ``failure_cases`` adds to every issue the rows that fail it.
+    """
+    from nolt import _engine  # the compiled module, imported once it is needed
+
     if isinstance(schema, (str, os.PathLike)):
-        return _nolt_core.validate_dataset_file(columns, path_text(schema))
+        return _engine.validate(columns, path_text(schema), None, failure_cases)
     if isinstance(schema, Mapping):
-        return _nolt_core._validate_dataset_schema(columns, schema_columns(schema))
-    schema_list: Any = schema  # anything else goes to the core, which says what is wrong with it
-    return _nolt_core._validate_dataset_schema(columns, schema_list)
+        return _engine.validate(columns, None, schema_columns(schema), failure_cases)
+    # anything else goes to the engine, which says what is wrong with it as the core does
+    return _engine.validate(columns, None, schema, failure_cases)
 
 
 def compare(before: list[ColumnTuple], after: list[ColumnTuple]) -> DatasetComparison:

@@ -1,0 +1,329 @@
+#include "validation/failure_detail.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "common/name_join.h"
+
+namespace nolt {
+
+namespace {
+
+bool all_digits(std::string_view text) noexcept {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The number written by `width` digits at `text[at]`, or -1.
+int digits_at(std::string_view text, std::size_t at, std::size_t width) noexcept {
+  if (text.size() < at + width || !all_digits(text.substr(at, width))) return -1;
+  int value = 0;
+  for (std::size_t idx = 0; idx < width; ++idx) value = value * 10 + (text[at + idx] - '0');
+  return value;
+}
+
+int days_in_month(int year, int month) noexcept {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+bool is_date(std::string_view text) noexcept {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  const int year = digits_at(text, 0, 4);
+  const int month = digits_at(text, 5, 2);
+  const int day = digits_at(text, 8, 2);
+  return year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= days_in_month(year, month);
+}
+
+// HH:MM, optionally :SS and then a fraction of one to nine digits.
+bool is_clock(std::string_view text) noexcept {
+  if (text.size() < 5 || text[2] != ':') return false;
+  const int hour = digits_at(text, 0, 2);
+  const int minute = digits_at(text, 3, 2);
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return false;
+  if (text.size() == 5) return true;
+  if (text[5] != ':') return false;
+  const int second = digits_at(text, 6, 2);
+  if (second < 0 || second > 59) return false;
+  if (text.size() == 8) return true;
+  const std::string_view fraction = text.substr(9);
+  return text[8] == '.' && !fraction.empty() && fraction.size() <= 9 && all_digits(fraction);
+}
+
+// A time of day with an optional zone: Z, or +HH:MM with optional seconds.
+bool is_time(std::string_view text) noexcept {
+  if (!text.empty() && text.back() == 'Z') return is_clock(text.substr(0, text.size() - 1));
+  const std::size_t sign = text.find_first_of("+-");
+  if (sign == std::string_view::npos) return is_clock(text);
+  return is_clock(text.substr(0, sign)) && is_clock(text.substr(sign + 1));
+}
+
+FailureValue failure_value(const Cell& cell, const ColumnValues& values) {
+  switch (cell.kind()) {
+    case ValueKind::Integer: return cell.as_integer();
+    case ValueKind::Float: return cell.as_float();
+    case ValueKind::Boolean: return cell.as_boolean();
+    default: return std::string(values.text(cell));
+  }
+}
+
+// How an unreadable cell is named in the issue's observed value.
+IssueValue observed_text(const FailureValue& value) {
+  if (const bool* flag = std::get_if<bool>(&value)) return IssueValue(*flag);
+  if (const std::string* text = std::get_if<std::string>(&value)) return IssueValue(*text);
+  char buffer[32];
+  const auto written = std::holds_alternative<double>(value)
+                           ? std::to_chars(buffer, buffer + sizeof buffer, std::get<double>(value))
+                           : std::to_chars(buffer, buffer + sizeof buffer, std::get<std::int64_t>(value));
+  return IssueValue(std::string(buffer, written.ptr));
+}
+
+// Counts a failing row; the first rows are kept.
+void count_row(FailureDetail& detail, std::uint64_t row_idx) {
+  if (detail.failure_rows.size() < kFailureRowLimit) detail.failure_rows.push_back(row_idx);
+  ++detail.failure_count;
+}
+
+void count_row(FailureDetail& detail, std::uint64_t row_idx, const Cell& cell, const ColumnValues& values) {
+  if (detail.failure_rows.size() < kFailureRowLimit) detail.failure_values->push_back(failure_value(cell, values));
+  count_row(detail, row_idx);
+}
+
+FailureDetail every_row(std::uint64_t row_count) {
+  FailureDetail detail;
+  detail.failure_count = row_count;
+  for (std::uint64_t row_idx = 0; row_idx < std::min<std::uint64_t>(row_count, kFailureRowLimit); ++row_idx) {
+    detail.failure_rows.push_back(row_idx);
+  }
+  return detail;
+}
+
+DetailedIssue detailed(const ValidationIssue& issue, FailureDetail detail) {
+  return DetailedIssue{issue_code_name(issue.code), issue.severity, issue.column, issue.expected, issue.observed,
+                       std::move(detail)};
+}
+
+// The allowed values of a column as the core tests them: text and booleans
+// kept apart, only the kinds the logical type admits.
+class AllowedValues {
+ public:
+  AllowedValues(const std::vector<SuggestedValue>& values, LogicalType type) {
+    const bool admits_text = type == LogicalType::String || type == LogicalType::Categorical;
+    const bool admits_boolean = type == LogicalType::Boolean || type == LogicalType::Categorical;
+    for (const SuggestedValue& value : values) {
+      if (const std::string* text = std::get_if<std::string>(&value)) {
+        if (admits_text) texts_.insert(std::string_view(*text));
+      } else if (admits_boolean) {
+        (std::get<bool>(value) ? allows_true_ : allows_false_) = true;
+      }
+    }
+  }
+  bool empty() const noexcept { return texts_.empty() && !allows_true_ && !allows_false_; }
+  bool contains_text(std::string_view text) const { return texts_.contains(text); }
+  bool contains_boolean(bool value) const noexcept { return value ? allows_true_ : allows_false_; }
+
+ private:
+  TextViewSet texts_;
+  bool allows_true_ = false;
+  bool allows_false_ = false;
+};
+
+// One disallowed value: its detail, and whether its cells are unreadable
+// (text in a boolean column), which makes its issue part of unreadable_value.
+struct DisallowedValue {
+  FailureDetail detail;
+  bool unreadable = false;
+};
+
+// Everything one pass over a type-matched column finds.
+struct ColumnFindings {
+  bool scanned = false;  // false for a missing or type-mismatched column
+  FailureDetail unreadable;
+  FailureDetail nulls;
+  std::vector<DisallowedValue> disallowed;  // in the order the values are first met
+  FailureDetail range;
+  bool core_range_violated = false;  // unreadable cells included, as the core tests them
+};
+
+bool has_fit_rule(LogicalType type) noexcept {
+  return type == LogicalType::Integer || type == LogicalType::Float || type == LogicalType::Boolean ||
+         type == LogicalType::Datetime;
+}
+
+Status scan_column(const SuggestedColumnSchema& schema_column, const ColumnValues& values,
+                   const ExecutionContext& context, ColumnFindings& found) {
+  const LogicalType type = schema_column.logical_type;
+  found.scanned = true;
+  const bool check_fit = has_fit_rule(type);
+  if (check_fit) found.unreadable.failure_values.emplace();
+  const bool check_nulls = !schema_column.nullable;
+
+  std::optional<AllowedValues> allowed;
+  if (schema_column.constraints.allowed_values) {
+    allowed.emplace(*schema_column.constraints.allowed_values, type);
+    if (allowed->empty()) allowed.reset();
+  }
+  TextViewMap<std::size_t> text_slots;
+  std::size_t boolean_slots[2] = {SIZE_MAX, SIZE_MAX};
+
+  const auto& range = schema_column.constraints.numeric_range;
+  const bool check_range = range && is_numeric(type) && (range->min || range->max);
+  const bool has_min = check_range && range->min.has_value();
+  const bool has_max = check_range && range->max.has_value();
+  const double min = has_min ? *range->min : 0.0;
+  const double max = has_max ? *range->max : 0.0;
+  if (check_range) {
+    found.range.failure_values.emplace();
+    found.range.range = *range;
+  }
+
+  auto disallowed_slot = [&](std::size_t& slot, bool unreadable) -> FailureDetail& {
+    if (slot == SIZE_MAX) {
+      slot = found.disallowed.size();
+      found.disallowed.push_back({FailureDetail{}, unreadable});
+    }
+    return found.disallowed[slot].detail;
+  };
+
+  const std::size_t row_count = values.size();
+  for (std::size_t chunk_begin = 0; chunk_begin < row_count; chunk_begin += kInterruptStride) {
+    if (chunk_begin != 0) NOLT_TRY(context.check());
+    const std::size_t chunk_end = std::min(row_count, chunk_begin + kInterruptStride);
+    for (std::size_t row_idx = chunk_begin; row_idx < chunk_end; ++row_idx) {
+      const Cell& cell = values[row_idx];
+      const ValueKind kind = cell.kind();
+      if (kind == ValueKind::Null) {
+        if (check_nulls) count_row(found.nulls, row_idx);
+        continue;
+      }
+      const bool unreadable = check_fit && !fits_logical_type(cell, values, type);
+      if (unreadable) count_row(found.unreadable, row_idx, cell, values);
+      if (allowed) {
+        if (kind == ValueKind::String) {
+          const std::string_view text = values.text(cell);
+          if (!allowed->contains_text(text)) {
+            auto [slot, inserted] = text_slots.try_emplace(text, SIZE_MAX);
+            count_row(disallowed_slot(slot->second, unreadable), row_idx);
+          }
+        } else if (kind == ValueKind::Boolean && !allowed->contains_boolean(cell.as_boolean())) {
+          count_row(disallowed_slot(boolean_slots[cell.as_boolean()], unreadable), row_idx);
+        }
+      }
+      if (check_range && (kind == ValueKind::Integer || kind == ValueKind::Float)) {
+        // Integers are compared as their nearest double; a NaN never violates.
+        const double value = kind == ValueKind::Integer ? static_cast<double>(cell.as_integer()) : cell.as_float();
+        const bool below = has_min && value < min;
+        const bool above = has_max && value > max;
+        found.core_range_violated |= below || above;
+        if ((below || above) && !unreadable) {
+          found.range.below_min_count += below;
+          found.range.above_max_count += above;
+          count_row(found.range, row_idx, cell, values);
+        }
+      }
+    }
+  }
+  return Status();
+}
+
+// Reads the core's issues in order, each once.
+class CoreIssues {
+ public:
+  explicit CoreIssues(const std::vector<ValidationIssue>& issues) : issues_(issues) {}
+  const ValidationIssue& next() { return issues_.at(next_++); }
+
+ private:
+  const std::vector<ValidationIssue>& issues_;
+  std::size_t next_ = 0;
+};
+
+void add_column_issues(const SuggestedColumnSchema& schema_column, const ColumnFindings& found, CoreIssues& core,
+                       std::vector<DetailedIssue>& out) {
+  if (found.unreadable.failure_count != 0) {
+    DetailedIssue& issue = out.emplace_back();
+    issue.code = kUnreadableValueCode;
+    issue.column = schema_column.name;
+    issue.expected.emplace(std::in_place_type<LogicalType>, schema_column.logical_type);
+    issue.observed = observed_text(found.unreadable.failure_values->front());
+    issue.detail = found.unreadable;
+  }
+  if (found.nulls.failure_count != 0) out.push_back(detailed(core.next(), found.nulls));
+  for (const DisallowedValue& value : found.disallowed) {
+    const ValidationIssue& issue = core.next();
+    if (!value.unreadable) out.push_back(detailed(issue, value.detail));
+  }
+  if (found.core_range_violated) {
+    const ValidationIssue& issue = core.next();
+    if (found.range.failure_count != 0) out.push_back(detailed(issue, found.range));
+  }
+}
+
+}  // namespace
+
+bool is_iso_datetime_text(std::string_view text) noexcept {
+  if (text.size() >= 10 && text[4] == '-') {
+    if (!is_date(text.substr(0, 10))) return false;
+    if (text.size() == 10) return true;
+    return (text[10] == 'T' || text[10] == ' ') && is_time(text.substr(11));
+  }
+  return is_time(text);
+}
+
+bool fits_logical_type(const Cell& cell, const ColumnValues& values, LogicalType type) noexcept {
+  const ValueKind kind = cell.kind();
+  if (kind == ValueKind::Null) return true;
+  switch (type) {
+    case LogicalType::Integer: return kind == ValueKind::Integer;
+    case LogicalType::Float: return kind == ValueKind::Integer || kind == ValueKind::Float;
+    case LogicalType::Boolean: return kind == ValueKind::Boolean;
+    case LogicalType::Datetime: return kind == ValueKind::String && is_iso_datetime_text(values.text(cell));
+    default: return true;
+  }
+}
+
+Result<std::vector<DetailedIssue>> validate_with_detail(const std::vector<ColumnInput>& columns,
+                                                        const std::vector<SuggestedColumnSchema>& schema_columns,
+                                                        const ExecutionContext& context) {
+  NOLT_ASSIGN_OR_RETURN(std::vector<ValidationIssue> core_issues,
+                        validate_against_schema(columns, schema_columns, context));
+  struct Check {
+    const SuggestedColumnSchema* schema_column;
+    const ColumnInput* column;
+  };
+  std::vector<Check> checks;
+  checks.reserve(schema_columns.size());
+  std::vector<const ColumnInput*> unexpected;
+  join_by_name(
+      schema_columns, columns,
+      [&](const SuggestedColumnSchema& schema_column, const ColumnInput* column) {
+        checks.push_back({&schema_column, column});
+      },
+      [&](const ColumnInput& column) { unexpected.push_back(&column); });
+
+  std::vector<ColumnFindings> findings(checks.size());
+  NOLT_TRY(run_until_failure(context, checks.size(), [&](std::size_t check_idx) -> Status {
+    const Check& check = checks[check_idx];
+    if (check.column == nullptr || check.column->logical_type != check.schema_column->logical_type) return Status();
+    return scan_column(*check.schema_column, check.column->values, context, findings[check_idx]);
+  }));
+
+  std::uint64_t row_count = 0;
+  for (const ColumnInput& column : columns) row_count = std::max<std::uint64_t>(row_count, column.values.size());
+
+  CoreIssues core(core_issues);
+  std::vector<DetailedIssue> issues;
+  for (std::size_t check_idx = 0; check_idx < checks.size(); ++check_idx) {
+    const Check& check = checks[check_idx];
+    if (check.column == nullptr) {
+      issues.push_back(detailed(core.next(), every_row(row_count)));
+    } else if (!findings[check_idx].scanned) {
+      issues.push_back(detailed(core.next(), every_row(check.column->values.size())));
+    } else {
+      add_column_issues(*check.schema_column, findings[check_idx], core, issues);
+    }
+  }
+  for (const ColumnInput* column : unexpected) issues.push_back(detailed(core.next(), every_row(column->values.size())));
+  return issues;
+}
+
+}  // namespace nolt
