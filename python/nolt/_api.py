@@ -80,6 +80,12 @@ def schema_types(schema: object) -> dict[str, str]:
     return types
 
 
+def row_count(columns: list[ColumnTuple]) -> int:
+    """The rows of converted columns: the longest column's (cells without a length count 0)."""
+    lengths = [len(column[2]) for column in columns if hasattr(column[2], "__len__")]
+    return max(lengths, default=0)
+
+
 def path_text(path: str | os.PathLike[str]) -> str:
     """The path as text; a path-like object that gives bytes is refused."""
     text = os.fspath(path)
