@@ -17,6 +17,11 @@ is passed in.
 from __future__ import annotations
 
 import os
+import pkgutil
+
+# The compiled engine (nolt._engine) may sit in another "nolt" folder on the path than this
+# file: a source checkout beside a build folder.
+__path__ = pkgutil.extend_path(__path__, __name__)
 from collections.abc import Sequence
 
 from nolt import _api

@@ -8,9 +8,10 @@ module calls the core's computations.
 
 from __future__ import annotations
 
+import importlib
 import json
 import os
-from collections.abc import Mapping, Sequence
+from collections.abc import Mapping, Sequence, Sized
 from typing import Any
 
 import _nolt_core
@@ -82,7 +83,7 @@ def schema_types(schema: object) -> dict[str, str]:
 
 def row_count(columns: list[ColumnTuple]) -> int:
     """The rows of converted columns: the longest column's (cells without a length count 0)."""
-    lengths = [len(column[2]) for column in columns if hasattr(column[2], "__len__")]
+    lengths = [len(cells) for cells in (column[2] for column in columns) if isinstance(cells, Sized)]
     return max(lengths, default=0)
 
 
@@ -138,14 +139,15 @@ def validate(columns: list[ColumnTuple], schema: SchemaArgument, failure_cases: 
     The core's report, plus an "unreadable_value" issue for each column with cells that cannot
     be read as its type; ``failure_cases`` adds to every issue the rows that fail it.
     """
-    from nolt import _engine  # the compiled module, imported once it is needed
-
+    engine: Any = importlib.import_module("nolt._engine")  # compiled; imported once it is needed
+    report: ValidationReport
     if isinstance(schema, (str, os.PathLike)):
-        return _engine.validate(columns, path_text(schema), None, failure_cases)
-    if isinstance(schema, Mapping):
-        return _engine.validate(columns, None, schema_columns(schema), failure_cases)
-    # anything else goes to the engine, which says what is wrong with it as the core does
-    return _engine.validate(columns, None, schema, failure_cases)
+        report = engine.validate(columns, path_text(schema), None, failure_cases)
+    elif isinstance(schema, Mapping):
+        report = engine.validate(columns, None, schema_columns(schema), failure_cases)
+    else:  # anything else goes to the engine, which says what is wrong with it as the core does
+        report = engine.validate(columns, None, schema, failure_cases)
+    return report
 
 
 def compare(before: list[ColumnTuple], after: list[ColumnTuple]) -> DatasetComparison:

@@ -7,14 +7,6 @@ import pytest
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "python"))
 
 import _nolt_core  # noqa: E402
-import nolt  # noqa: E402
-
-# The source tree's nolt has no compiled engine: take the one built (PYTHONPATH) or installed.
-for _entry in sys.path[1:]:
-    _found = [folder for folder in (pathlib.Path(_entry), pathlib.Path(_entry) / "nolt") if any(folder.glob("_engine.*.so"))]
-    if _found:
-        nolt.__path__.append(str(_found[0]))
-        break
 
 
 @pytest.fixture
