@@ -7,6 +7,11 @@ Times _validate_dataset_schema against (1) the dataset's own suggested schema,
 (3) an empty schema, which converts the cells but checks nothing (the floor).
 The file route (validate_dataset_file on the saved suggested schema) is
 timed too. Reports the best of several runs in nanoseconds per cell.
+
+With --detail, times nolt's validation (nolt._engine.validate) of the heavier
+schema with failure detail against the core's validation without it and
+prints the ratio (the budget is 1.5x), e.g. at 10**7 rows:
+  PYTHONPATH=<build dir> .venv/bin/python bench/bench_validate.py 10000000 --detail
 """
 
 import os
@@ -17,7 +22,9 @@ import time
 
 import _nolt_core
 
-ROWS = int(sys.argv[1]) if len(sys.argv) > 1 else 1_000_000
+ARGS = [arg for arg in sys.argv[1:] if not arg.startswith("--")]
+ROWS = int(ARGS[0]) if ARGS else 1_000_000
+DETAIL = "--detail" in sys.argv
 REPEATS = 5
 
 
@@ -80,8 +87,32 @@ def best_ns_per_cell(columns, schema, fn=_nolt_core._validate_dataset_schema):
     return best / cells, result
 
 
+def detail_ratio(columns):
+    """nolt's validation with failure detail against the core's without, on the heavier schema."""
+    from nolt import _engine
+
+    schema = heavy_schema(ROWS)
+    # A schema the data breaks in every rule, so that detail has rows to count.
+    schema[1] = ("amount", "float", False, (0.0, 500.0), None)
+    schema[5] = ("size", "categorical", False, None, ["small", "medium"])
+    schema[2] = ("count", "integer", False, (-25, 25), None)
+    core_ns, core = best_ns_per_cell(columns, schema)
+    detail_ns, detail = best_ns_per_cell(columns, schema, lambda c, s: _engine.validate(c, None, s, True))
+    plain_ns, _ = best_ns_per_cell(columns, schema, lambda c, s: _engine.validate(c, None, s, False))
+    assert [issue["code"] for issue in detail["issues"]] == [issue["code"] for issue in core["issues"]]
+    print(f"  {'core, no detail':32s} {core_ns:6.2f} ns/cell  (issues={core['error_count']})")
+    print(f"  {'nolt, no detail':32s} {plain_ns:6.2f} ns/cell")
+    print(f"  {'nolt, failure detail':32s} {detail_ns:6.2f} ns/cell  "
+          f"(failing rows={sum(issue['failure_count'] for issue in detail['issues'])})")
+    print(f"  detail / core = {detail_ns / core_ns:.2f}x (budget 1.5x)")
+
+
 def main():
     columns = make_dataset(ROWS)
+    if DETAIL:
+        print(f"{ROWS} rows x {len(columns)} columns, best of {REPEATS}")
+        detail_ratio(columns)
+        return
     cases = [
         ("own suggested schema", own_suggested_schema(columns)),
         ("heavier schema", heavy_schema(ROWS)),

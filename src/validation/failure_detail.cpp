@@ -15,9 +15,13 @@ bool all_digits(std::string_view text) noexcept {
 
 // The number written by `width` digits at `text[at]`, or -1.
 int digits_at(std::string_view text, std::size_t at, std::size_t width) noexcept {
-  if (text.size() < at + width || !all_digits(text.substr(at, width))) return -1;
+  if (text.size() < at + width) return -1;
   int value = 0;
-  for (std::size_t idx = 0; idx < width; ++idx) value = value * 10 + (text[at + idx] - '0');
+  for (std::size_t idx = 0; idx < width; ++idx) {
+    const unsigned digit = static_cast<unsigned char>(text[at + idx]) - unsigned{'0'};
+    if (digit > 9) return -1;
+    value = value * 10 + static_cast<int>(digit);
+  }
   return value;
 }
 
@@ -185,6 +189,8 @@ Status scan_column(const SuggestedColumnSchema& schema_column, const ColumnValue
     return found.disallowed[slot].detail;
   };
 
+  bool core_range_violated = false;
+  std::uint64_t below_min_count = 0, above_max_count = 0, range_count = 0;
   const std::size_t row_count = values.size();
   for (std::size_t chunk_begin = 0; chunk_begin < row_count; chunk_begin += kInterruptStride) {
     if (chunk_begin != 0) NOLT_TRY(context.check());
@@ -212,17 +218,25 @@ Status scan_column(const SuggestedColumnSchema& schema_column, const ColumnValue
       if (check_range && (kind == ValueKind::Integer || kind == ValueKind::Float)) {
         // Integers are compared as their nearest double; a NaN never violates.
         const double value = kind == ValueKind::Integer ? static_cast<double>(cell.as_integer()) : cell.as_float();
-        const bool below = has_min && value < min;
-        const bool above = has_max && value > max;
-        found.core_range_violated |= below || above;
-        if ((below || above) && !unreadable) {
-          found.range.below_min_count += below;
-          found.range.above_max_count += above;
-          count_row(found.range, row_idx, cell, values);
+        // Counted without branching on the outcome, which random data cannot predict.
+        const bool below = has_min & (value < min);
+        const bool above = has_max & (value > max);
+        core_range_violated |= below | above;
+        const bool counted = (below | above) & !unreadable;
+        below_min_count += below & counted;
+        above_max_count += above & counted;
+        range_count += counted;
+        if (found.range.failure_rows.size() < kFailureRowLimit && counted) {
+          found.range.failure_rows.push_back(row_idx);
+          found.range.failure_values->push_back(failure_value(cell, values));
         }
       }
     }
   }
+  found.core_range_violated = core_range_violated;
+  found.range.failure_count = range_count;
+  found.range.below_min_count = below_min_count;
+  found.range.above_max_count = above_max_count;
   return Status();
 }
 
