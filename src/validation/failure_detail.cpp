@@ -2,16 +2,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <type_traits>
 
 #include "common/name_join.h"
 
 namespace nolt {
 
 namespace {
-
-bool all_digits(std::string_view text) noexcept {
-  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 // The number written by `width` digits at `text[at]`, or -1.
 int digits_at(std::string_view text, std::size_t at, std::size_t width) noexcept {
@@ -39,27 +36,32 @@ bool is_date(std::string_view text) noexcept {
   return year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= days_in_month(year, month);
 }
 
-// HH:MM, optionally :SS and then a fraction of one to nine digits.
-bool is_clock(std::string_view text) noexcept {
-  if (text.size() < 5 || text[2] != ':') return false;
-  const int hour = digits_at(text, 0, 2);
-  const int minute = digits_at(text, 3, 2);
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return false;
-  if (text.size() == 5) return true;
-  if (text[5] != ':') return false;
-  const int second = digits_at(text, 6, 2);
-  if (second < 0 || second > 59) return false;
-  if (text.size() == 8) return true;
-  const std::string_view fraction = text.substr(9);
-  return text[8] == '.' && !fraction.empty() && fraction.size() <= 9 && all_digits(fraction);
+// The end of HH:MM[:SS[.fraction of one to nine digits]] read from `at`, or npos.
+std::size_t clock_end(std::string_view text, std::size_t at) noexcept {
+  constexpr std::size_t kNone = std::string_view::npos;
+  if (text.size() < at + 5 || text[at + 2] != ':') return kNone;
+  const int hour = digits_at(text, at, 2);
+  const int minute = digits_at(text, at + 3, 2);
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return kNone;
+  std::size_t end = at + 5;
+  if (end == text.size() || text[end] != ':') return end;
+  const int second = digits_at(text, end + 1, 2);
+  if (second < 0 || second > 59) return kNone;
+  end += 3;
+  if (end == text.size() || text[end] != '.') return end;
+  const std::size_t fraction_begin = ++end;
+  while (end < text.size() && static_cast<unsigned char>(text[end]) - unsigned{'0'} <= 9) ++end;
+  const std::size_t digits = end - fraction_begin;
+  return digits >= 1 && digits <= 9 ? end : kNone;
 }
 
 // A time of day with an optional zone: Z, or +HH:MM with optional seconds.
 bool is_time(std::string_view text) noexcept {
-  if (!text.empty() && text.back() == 'Z') return is_clock(text.substr(0, text.size() - 1));
-  const std::size_t sign = text.find_first_of("+-");
-  if (sign == std::string_view::npos) return is_clock(text);
-  return is_clock(text.substr(0, sign)) && is_clock(text.substr(sign + 1));
+  const std::size_t end = clock_end(text, 0);
+  if (end == std::string_view::npos) return false;
+  if (end == text.size()) return true;
+  if (text[end] == 'Z') return end + 1 == text.size();
+  return (text[end] == '+' || text[end] == '-') && clock_end(text, end + 1) == text.size();
 }
 
 FailureValue failure_value(const Cell& cell, const ColumnValues& values) {
@@ -167,8 +169,24 @@ Status scan_column(const SuggestedColumnSchema& schema_column, const ColumnValue
     allowed.emplace(*schema_column.constraints.allowed_values, type);
     if (allowed->empty()) allowed.reset();
   }
+  // One lookup per text cell: the allowed texts are in the table, marked kAllowedSlot.
+  constexpr std::size_t kAllowedSlot = SIZE_MAX - 1;
   TextViewMap<std::size_t> text_slots;
+  if (allowed) {
+    for (const SuggestedValue& value : *schema_column.constraints.allowed_values) {
+      const std::string* text = std::get_if<std::string>(&value);
+      if (text != nullptr && allowed->contains_text(*text)) text_slots.insert_or_assign(std::string_view(*text), kAllowedSlot);
+    }
+  }
   std::size_t boolean_slots[2] = {SIZE_MAX, SIZE_MAX};
+  // The kinds that fit the type without a further test; a datetime's text is tested.
+  const unsigned fit_kinds = type == LogicalType::Integer   ? 1u << static_cast<unsigned>(ValueKind::Integer)
+                             : type == LogicalType::Float   ? (1u << static_cast<unsigned>(ValueKind::Integer)) |
+                                                                (1u << static_cast<unsigned>(ValueKind::Float))
+                             : type == LogicalType::Boolean ? 1u << static_cast<unsigned>(ValueKind::Boolean)
+                                                            : 0u;
+  const bool tests_text = type == LogicalType::Datetime;
+  std::string_view last_datetime;  // the last datetime text that was read (empty never is one)
 
   const auto& range = schema_column.constraints.numeric_range;
   const bool check_range = range && is_numeric(type) && (range->min || range->max);
@@ -192,47 +210,79 @@ Status scan_column(const SuggestedColumnSchema& schema_column, const ColumnValue
   bool core_range_violated = false;
   std::uint64_t below_min_count = 0, above_max_count = 0, range_count = 0;
   const std::size_t row_count = values.size();
-  for (std::size_t chunk_begin = 0; chunk_begin < row_count; chunk_begin += kInterruptStride) {
-    if (chunk_begin != 0) NOLT_TRY(context.check());
-    const std::size_t chunk_end = std::min(row_count, chunk_begin + kInterruptStride);
-    for (std::size_t row_idx = chunk_begin; row_idx < chunk_end; ++row_idx) {
-      const Cell& cell = values[row_idx];
-      const ValueKind kind = cell.kind();
-      if (kind == ValueKind::Null) {
-        if (check_nulls) count_row(found.nulls, row_idx);
-        continue;
-      }
-      const bool unreadable = check_fit && !fits_logical_type(cell, values, type);
-      if (unreadable) count_row(found.unreadable, row_idx, cell, values);
-      if (allowed) {
-        if (kind == ValueKind::String) {
-          const std::string_view text = values.text(cell);
-          if (!allowed->contains_text(text)) {
-            auto [slot, inserted] = text_slots.try_emplace(text, SIZE_MAX);
-            count_row(disallowed_slot(slot->second, unreadable), row_idx);
-          }
-        } else if (kind == ValueKind::Boolean && !allowed->contains_boolean(cell.as_boolean())) {
-          count_row(disallowed_slot(boolean_slots[cell.as_boolean()], unreadable), row_idx);
+  // The loop is compiled once for each combination of checks, without the others' tests.
+  const auto scan = [&](auto fit_c, auto nulls_c, auto allowed_c, auto range_c) -> Status {
+    constexpr bool kFit = decltype(fit_c)::value;
+    constexpr bool kNulls = decltype(nulls_c)::value;
+    constexpr bool kAllowed = decltype(allowed_c)::value;
+    constexpr bool kRange = decltype(range_c)::value;
+    if constexpr (!kFit && !kNulls && !kAllowed && !kRange) return Status();
+    for (std::size_t chunk_begin = 0; chunk_begin < row_count; chunk_begin += kInterruptStride) {
+      if (chunk_begin != 0) NOLT_TRY(context.check());
+      const std::size_t chunk_end = std::min(row_count, chunk_begin + kInterruptStride);
+      for (std::size_t row_idx = chunk_begin; row_idx < chunk_end; ++row_idx) {
+        const Cell& cell = values[row_idx];
+        const ValueKind kind = cell.kind();
+        if (kind == ValueKind::Null) {
+          if constexpr (kNulls) count_row(found.nulls, row_idx);
+          continue;
         }
-      }
-      if (check_range && (kind == ValueKind::Integer || kind == ValueKind::Float)) {
-        // Integers are compared as their nearest double; a NaN never violates.
-        const double value = kind == ValueKind::Integer ? static_cast<double>(cell.as_integer()) : cell.as_float();
-        // Counted without branching on the outcome, which random data cannot predict.
-        const bool below = has_min & (value < min);
-        const bool above = has_max & (value > max);
-        core_range_violated |= below | above;
-        const bool counted = (below | above) & !unreadable;
-        below_min_count += below & counted;
-        above_max_count += above & counted;
-        range_count += counted;
-        if (found.range.failure_rows.size() < kFailureRowLimit && counted) {
-          found.range.failure_rows.push_back(row_idx);
-          found.range.failure_values->push_back(failure_value(cell, values));
+        bool unreadable = false;
+        if constexpr (kFit) {
+          if (((fit_kinds >> static_cast<unsigned>(kind)) & 1u) == 0) {
+            if (tests_text && kind == ValueKind::String) {
+              // A text equal to the last one read is read alike: runs of one date are common.
+              const std::string_view text = values.text(cell);
+              if (!same_bytes(text, last_datetime)) {
+                unreadable = !is_iso_datetime_text(text);
+                if (!unreadable) last_datetime = text;
+              }
+            } else {
+              unreadable = true;
+            }
+            if (unreadable) count_row(found.unreadable, row_idx, cell, values);
+          }
+        }
+        if constexpr (kAllowed) {
+          if (kind == ValueKind::String) {
+            auto [slot, inserted] = text_slots.try_emplace(values.text(cell), SIZE_MAX);
+            if (slot->second != kAllowedSlot) count_row(disallowed_slot(slot->second, unreadable), row_idx);
+          } else if (kind == ValueKind::Boolean && !allowed->contains_boolean(cell.as_boolean())) {
+            count_row(disallowed_slot(boolean_slots[cell.as_boolean()], unreadable), row_idx);
+          }
+        }
+        if constexpr (kRange) {
+          if (kind == ValueKind::Integer || kind == ValueKind::Float) {
+            // Integers are compared as their nearest double; a NaN never violates.
+            const double value = kind == ValueKind::Integer ? static_cast<double>(cell.as_integer()) : cell.as_float();
+            // Counted without branching on the outcome, which random data cannot predict.
+            const bool below = has_min & (value < min);
+            const bool above = has_max & (value > max);
+            core_range_violated |= below | above;
+            const bool counted = (below | above) & !unreadable;
+            below_min_count += below & counted;
+            above_max_count += above & counted;
+            range_count += counted;
+            if (found.range.failure_rows.size() < kFailureRowLimit && counted) {
+              found.range.failure_rows.push_back(row_idx);
+              found.range.failure_values->push_back(failure_value(cell, values));
+            }
+          }
         }
       }
     }
-  }
+    return Status();
+  };
+  const auto choose = [](bool flag, auto&& next) {
+    return flag ? next(std::true_type{}) : next(std::false_type{});
+  };
+  NOLT_TRY(choose(check_fit, [&](auto fit_c) {
+    return choose(check_nulls, [&](auto nulls_c) {
+      return choose(allowed.has_value(), [&](auto allowed_c) {
+        return choose(check_range, [&](auto range_c) { return scan(fit_c, nulls_c, allowed_c, range_c); });
+      });
+    });
+  }));
   found.core_range_violated = core_range_violated;
   found.range.failure_count = range_count;
   found.range.below_min_count = below_min_count;
