@@ -172,10 +172,13 @@ Status scan_column(const SuggestedColumnSchema& schema_column, const ColumnValue
   // One lookup per text cell: the allowed texts are in the table, marked kAllowedSlot.
   constexpr std::size_t kAllowedSlot = SIZE_MAX - 1;
   TextViewMap<std::size_t> text_slots;
+  const auto slot_of = [&](std::string_view text) -> std::size_t& {
+    return text_slots.try_emplace(text, SIZE_MAX).first->second;
+  };
   if (allowed) {
     for (const SuggestedValue& value : *schema_column.constraints.allowed_values) {
       const std::string* text = std::get_if<std::string>(&value);
-      if (text != nullptr && allowed->contains_text(*text)) text_slots.insert_or_assign(std::string_view(*text), kAllowedSlot);
+      if (text != nullptr && allowed->contains_text(*text)) slot_of(*text) = kAllowedSlot;
     }
   }
   std::size_t boolean_slots[2] = {SIZE_MAX, SIZE_MAX};
@@ -209,6 +212,8 @@ Status scan_column(const SuggestedColumnSchema& schema_column, const ColumnValue
 
   bool core_range_violated = false;
   std::uint64_t below_min_count = 0, above_max_count = 0, range_count = 0;
+  std::size_t range_listed = 0;
+  const Cell* const cells = values.cells().data();
   const std::size_t row_count = values.size();
   // The loop is compiled once for each combination of checks, without the others' tests.
   const auto scan = [&](auto fit_c, auto nulls_c, auto allowed_c, auto range_c) -> Status {
@@ -221,7 +226,7 @@ Status scan_column(const SuggestedColumnSchema& schema_column, const ColumnValue
       if (chunk_begin != 0) NOLT_TRY(context.check());
       const std::size_t chunk_end = std::min(row_count, chunk_begin + kInterruptStride);
       for (std::size_t row_idx = chunk_begin; row_idx < chunk_end; ++row_idx) {
-        const Cell& cell = values[row_idx];
+        const Cell& cell = cells[row_idx];
         const ValueKind kind = cell.kind();
         if (kind == ValueKind::Null) {
           if constexpr (kNulls) count_row(found.nulls, row_idx);
@@ -245,8 +250,8 @@ Status scan_column(const SuggestedColumnSchema& schema_column, const ColumnValue
         }
         if constexpr (kAllowed) {
           if (kind == ValueKind::String) {
-            auto [slot, inserted] = text_slots.try_emplace(values.text(cell), SIZE_MAX);
-            if (slot->second != kAllowedSlot) count_row(disallowed_slot(slot->second, unreadable), row_idx);
+            std::size_t& slot = slot_of(values.text(cell));
+            if (slot != kAllowedSlot) count_row(disallowed_slot(slot, unreadable), row_idx);
           } else if (kind == ValueKind::Boolean && !allowed->contains_boolean(cell.as_boolean())) {
             count_row(disallowed_slot(boolean_slots[cell.as_boolean()], unreadable), row_idx);
           }
@@ -263,7 +268,8 @@ Status scan_column(const SuggestedColumnSchema& schema_column, const ColumnValue
             below_min_count += below & counted;
             above_max_count += above & counted;
             range_count += counted;
-            if (found.range.failure_rows.size() < kFailureRowLimit && counted) {
+            if (range_listed < kFailureRowLimit && counted) {
+              ++range_listed;
               found.range.failure_rows.push_back(row_idx);
               found.range.failure_values->push_back(failure_value(cell, values));
             }
