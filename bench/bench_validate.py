@@ -7,6 +7,11 @@ Times _validate_dataset_schema against (1) the dataset's own suggested schema,
 (3) an empty schema, which converts the cells but checks nothing (the floor).
 The file route (validate_dataset_file on the saved suggested schema) is
 timed too. Reports the best of several runs in nanoseconds per cell.
+
+With --detail, times nolt's validation (nolt._engine.validate) of the heavier
+schema with failure detail against the core's validation without it and
+prints the ratio (the budget is 1.5x), e.g. at 10**7 rows:
+  PYTHONPATH=<build dir> .venv/bin/python bench/bench_validate.py 10000000 --detail
 """
 
 import os
@@ -17,7 +22,9 @@ import time
 
 import _nolt_core
 
-ROWS = int(sys.argv[1]) if len(sys.argv) > 1 else 1_000_000
+ARGS = [arg for arg in sys.argv[1:] if not arg.startswith("--")]
+ROWS = int(ARGS[0]) if ARGS else 1_000_000
+DETAIL = "--detail" in sys.argv
 REPEATS = 5
 
 
@@ -80,8 +87,48 @@ def best_ns_per_cell(columns, schema, fn=_nolt_core._validate_dataset_schema):
     return best / cells, result
 
 
+def detail_ratio(columns, repeats=9):
+    """nolt's validation with failure detail against the core's without, on the heavier schema.
+
+    The three are run in turn, `repeats` rounds, and each keeps its best wall and CPU time:
+    on a shared machine the CPU time of the process is the steadier measure of the cost.
+    """
+    from nolt import _engine
+
+    schema = heavy_schema(ROWS)
+    # A schema the data breaks in every rule, so that detail has rows to count.
+    schema[1] = ("amount", "float", False, (0.0, 500.0), None)
+    schema[5] = ("size", "categorical", False, None, ["small", "medium"])
+    schema[2] = ("count", "integer", False, (-25, 25), None)
+    cases = {
+        "core, no detail": lambda: _nolt_core._validate_dataset_schema(columns, schema),
+        "nolt, no detail": lambda: _engine.validate(columns, None, schema, False),
+        "nolt, failure detail": lambda: _engine.validate(columns, None, schema, True),
+    }
+    cells = sum(len(values) for _, _, values in columns)
+    best = {label: [float("inf"), float("inf")] for label in cases}
+    results = {}
+    for _ in range(repeats):
+        for label, run in cases.items():
+            wall, cpu = time.perf_counter_ns(), time.process_time_ns()
+            results[label] = run()
+            cpu, wall = time.process_time_ns() - cpu, time.perf_counter_ns() - wall
+            best[label] = [min(best[label][0], wall), min(best[label][1], cpu)]
+    core, detail = results["core, no detail"], results["nolt, failure detail"]
+    assert [issue["code"] for issue in detail["issues"]] == [issue["code"] for issue in core["issues"]]
+    for label, (wall, cpu) in best.items():
+        print(f"  {label:32s} {wall / cells:6.2f} ns/cell wall  {cpu / cells:6.2f} ns/cell CPU")
+    print(f"  failing rows counted: {sum(issue['failure_count'] for issue in detail['issues'])}")
+    base, with_detail = best["core, no detail"], best["nolt, failure detail"]
+    print(f"  detail / core = {with_detail[0] / base[0]:.2f}x wall, {with_detail[1] / base[1]:.2f}x CPU (budget 1.5x)")
+
+
 def main():
     columns = make_dataset(ROWS)
+    if DETAIL:
+        print(f"{ROWS} rows x {len(columns)} columns, best of 9 rounds")
+        detail_ratio(columns)
+        return
     cases = [
         ("own suggested schema", own_suggested_schema(columns)),
         ("heavier schema", heavy_schema(ROWS)),

@@ -60,5 +60,6 @@ PyObject* inspect(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
 PyObject* save_schema(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* compare(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* drift(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* validate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace nolt::engine

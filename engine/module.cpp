@@ -23,6 +23,8 @@ PyMethodDef g_functions[] = {
     {"compare", NOLT_FAST(compare), METH_FASTCALL | METH_KEYWORDS,
      "compare(before_columns, after_columns, threads)\n--\n\n"},
     {"drift", NOLT_FAST(drift), METH_FASTCALL | METH_KEYWORDS, "drift(before_columns, after_columns, threads)\n--\n\n"},
+    {"validate", NOLT_FAST(validate), METH_FASTCALL | METH_KEYWORDS,
+     "validate(columns, schema_path, schema_columns, failure_cases)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

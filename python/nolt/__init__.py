@@ -131,15 +131,26 @@ def validate(
     *,
     types: Types | None = None,
     threads: int | None = None,
+    failure_cases: bool = False,
 ) -> ValidationReport:
     """Checks the data against a schema and reports the issues; invalid data never raises.
 
     ``schema`` is the path of a schema file (as save_schema writes it), a suggested schema
     dictionary, or a list of ``(name, logical_type, nullable, (min, max) | None,
     allowed_values | None)`` tuples.
+
+    Each column the schema names is read as the schema's logical type (``types`` overrides
+    it); a cell that cannot be read so is reported in an "unreadable_value" issue of its
+    column (expected: the type, observed: the first such cell) and takes part in none of the
+    column's other checks. With ``failure_cases=True`` every issue also gives, after its
+    other keys, "failure_count" (the rows failing it), "failure_rows" (the first 20 of them,
+    0-based, ascending) and "failure_values" (the cells of those rows for "range_violation"
+    and "unreadable_value", else None); a "range_violation" adds "min", "max",
+    "below_min_count" and "above_max_count". A column-level issue (a missing, unexpected or
+    mistyped column) fails every row of its column.
     """
-    (columns,) = _api.prepare(types, data)
-    return _api.validate(columns, schema, threads)
+    (columns,) = _api.prepare(types, data, schema_types=_api.schema_types(schema), tolerant=True)
+    return _api.validate(columns, schema, threads, failure_cases)
 
 
 def compare(before: object, after: object, *, types: Types | None = None, threads: int | None = None) -> DatasetComparison:

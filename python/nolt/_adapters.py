@@ -13,14 +13,19 @@ from collections.abc import Iterable, Mapping, Sequence
 from typing import Any
 
 from nolt import _arrow, _pandas, _polars
+from nolt._readers import tolerant_cells
 from nolt._columns import TEXT_TYPES, Backend, BeyondInt64, NoTextForm, Types, check_types, iso_cell, name_problems
 from nolt.types import ColumnTuple
 
 
-def build_column(backend: Backend, name: str, column: Any, declared: str | None) -> ColumnTuple:
-    """One column tuple: the container's own type unless ``declared`` says otherwise."""
+def build_column(backend: Backend, name: str, column: Any, declared: str | None, tolerant: bool = False) -> ColumnTuple:
+    """One column tuple: the container's own type unless ``declared`` says otherwise.
+
+    With ``tolerant``, a column that cannot be cast to the declared type as a whole is read
+    cell by cell: the cells that fit as the type, the others as their text (which validation
+    reports as unreadable)."""
     try:
-        return _build_column(backend, name, column, declared)
+        return _build_column(backend, name, column, declared, tolerant)
     except NoTextForm as error:
         raise TypeError(f"column '{name}' has data type {error.data_type}, which nolt cannot convert") from None
     except BeyondInt64 as error:
@@ -30,7 +35,7 @@ def build_column(backend: Backend, name: str, column: Any, declared: str | None)
         ) from None
 
 
-def _build_column(backend: Backend, name: str, column: Any, declared: str | None) -> ColumnTuple:
+def _build_column(backend: Backend, name: str, column: Any, declared: str | None, tolerant: bool) -> ColumnTuple:
     natural = backend.classify(column)
     target = declared or natural
     if target == natural:
@@ -40,7 +45,12 @@ def _build_column(backend: Backend, name: str, column: Any, declared: str | None
         values, typed = backend.values(column, natural) if natural in TEXT_TYPES else (backend.text(column), False)
         typed = False
     else:
-        cast = backend.cast(column, target)
+        try:
+            cast = backend.cast(column, target)
+        except Exception:
+            if not tolerant:
+                raise
+            return (name, target, tolerant_cells(backend.text(column), target))
         values, typed = backend.values(cast, backend.classify(cast))
     if typed:
         return (name, target, values, True)
@@ -63,15 +73,18 @@ def container_kind(data: object) -> str | None:
     return None
 
 
-def to_columns(data: object, types: Types | None = None) -> list[ColumnTuple]:
-    """Converts any supported container into the core's list of column tuples."""
+def to_columns(data: object, types: Types | None = None, *, tolerant: bool = False) -> list[ColumnTuple]:
+    """Converts any supported container into the core's list of column tuples.
+
+    ``tolerant`` reads frame columns that do not cast to their declared type cell by cell
+    (``build_column``); other containers give their cells as they are in any case."""
     kind = container_kind(data)
     if kind == "pandas":
-        return from_pandas(data, types)
+        return from_pandas(data, types, tolerant=tolerant)
     if kind == "polars":
-        return from_polars(data, types)
+        return from_polars(data, types, tolerant=tolerant)
     if kind == "pyarrow":
-        return from_arrow(data, types)
+        return from_arrow(data, types, tolerant=tolerant)
     if isinstance(data, Mapping):
         if types is None:
             raise TypeError("a dict of columns needs types= naming the logical type of every column")
@@ -102,28 +115,29 @@ def _unique_names(names: Sequence[str]) -> None:
         raise ValueError(f"column names must be unique and not empty: {problems}")
 
 
-def _frame_columns(backend: Backend, pairs: Iterable[tuple[object, Any]], types: Types | None) -> list[ColumnTuple]:
+def _frame_columns(backend: Backend, pairs: Iterable[tuple[object, Any]], types: Types | None,
+                   tolerant: bool = False) -> list[ColumnTuple]:
     declared = check_types(types)
     named = [(raw_name if isinstance(raw_name, str) else str(raw_name), column) for raw_name, column in pairs]
     _unique_names([name for name, _ in named])
-    return [build_column(backend, name, column, declared.get(name)) for name, column in named]
+    return [build_column(backend, name, column, declared.get(name), tolerant) for name, column in named]
 
 
-def from_pandas(frame: Any, types: Types | None = None) -> list[ColumnTuple]:
+def from_pandas(frame: Any, types: Types | None = None, *, tolerant: bool = False) -> list[ColumnTuple]:
     """Column tuples of a pandas DataFrame (column names that are not text become their str())."""
     pairs = ((name, frame.iloc[:, position]) for position, name in enumerate(frame.columns))
-    return _frame_columns(_pandas.BACKEND, pairs, types)
+    return _frame_columns(_pandas.BACKEND, pairs, types, tolerant)
 
 
-def from_polars(frame: Any, types: Types | None = None) -> list[ColumnTuple]:
+def from_polars(frame: Any, types: Types | None = None, *, tolerant: bool = False) -> list[ColumnTuple]:
     """Column tuples of a polars DataFrame."""
-    return _frame_columns(_polars.BACKEND, ((series.name, series) for series in frame.get_columns()), types)
+    return _frame_columns(_polars.BACKEND, ((series.name, series) for series in frame.get_columns()), types, tolerant)
 
 
-def from_arrow(table: Any, types: Types | None = None) -> list[ColumnTuple]:
+def from_arrow(table: Any, types: Types | None = None, *, tolerant: bool = False) -> list[ColumnTuple]:
     """Column tuples of a pyarrow Table or RecordBatch."""
     pairs = zip(table.column_names, (table.column(position) for position in range(table.num_columns)))
-    return _frame_columns(_arrow.BACKEND, pairs, types)
+    return _frame_columns(_arrow.BACKEND, pairs, types, tolerant)
 
 
 # -- plain Python containers ----------------------------------------------------------------

@@ -15,8 +15,9 @@ tuples ``to_columns`` makes of it.
 
 from __future__ import annotations
 
+import json
 import os
-from collections.abc import Mapping, Sequence
+from collections.abc import Mapping, Sequence, Sized
 from typing import Any
 
 import _nolt_core
@@ -24,7 +25,7 @@ import _nolt_core
 import nolt._engine as _engine
 from nolt import _arrow, _pandas, _polars
 from nolt._adapters import _unique_names, build_column, container_kind, to_columns
-from nolt._columns import TEXT_TYPES, Types, check_types
+from nolt._columns import LOGICAL_TYPES, TEXT_TYPES, Types, check_types
 from nolt.types import (
     ColumnTuple,
     DatasetComparison,
@@ -156,8 +157,24 @@ def _raise_earlier_errors(prepared: list[Prepared]) -> None:
             item["columns"]()
 
 
-def prepare(types: Types | None, *datasets: object) -> list[Prepared]:
-    """Prepares each dataset; a name in ``types`` that no dataset has is an error (a typo)."""
+def prepare(types: Types | None, *datasets: object, schema_types: Mapping[str, str] | None = None,
+            tolerant: bool = False) -> list[Prepared]:
+    """Prepares each dataset; a name in ``types`` that no dataset has is an error (a typo).
+
+    ``schema_types`` declares the columns a schema names, where ``types`` does not; it may name
+    columns the data does not have. ``tolerant`` is to_columns' (reading for validation). Both
+    read the data as column tuples.
+    """
+    if schema_types or tolerant:
+        declared = check_types(types)
+        merged = {**(schema_types or {}), **declared}
+        converted: list[Prepared] = [to_columns(data, merged or types, tolerant=tolerant) for data in datasets]
+        if declared:
+            names = {name for item in converted for name in _column_names(item)}
+            for name in declared:
+                if name not in names:
+                    raise ValueError(f"types names column '{name}', which the data does not have")
+        return converted
     prepared: list[Prepared] = []
     for data in datasets:
         try:
@@ -195,6 +212,38 @@ def thread_count(threads: int | None) -> int | None:
     if threads < 1:
         raise ValueError(f"threads must be at least 1, not {threads}")
     return threads
+
+
+def schema_types(schema: object) -> dict[str, str]:
+    """The logical type of each column a schema names (the first of a repeated name): the types
+    the data is read as for validation. "unknown" columns are left to the data. A schema that
+    cannot be read gives no types here; validating against it raises its error."""
+    entries: Any
+    if isinstance(schema, (str, os.PathLike)):
+        try:
+            with open(os.fspath(schema), "rb") as handle:
+                entries = json.load(handle)["schema"]["columns"]
+        except (OSError, ValueError, TypeError, KeyError):
+            return {}
+        pairs = [(entry.get("name"), entry.get("logical_type")) for entry in entries if isinstance(entry, Mapping)]
+    elif isinstance(schema, Mapping):
+        entries = schema.get("columns")
+        pairs = [(entry.get("name"), entry.get("logical_type")) for entry in entries or () if isinstance(entry, Mapping)]
+    elif isinstance(schema, Sequence) and not isinstance(schema, (str, bytes)):
+        pairs = [(entry[0], entry[1]) for entry in schema if isinstance(entry, tuple) and len(entry) == 5]
+    else:
+        return {}
+    types: dict[str, str] = {}
+    for name, logical_type in pairs:
+        if isinstance(name, str) and logical_type in LOGICAL_TYPES and logical_type != "unknown":
+            types.setdefault(name, logical_type)
+    return types
+
+
+def row_count(columns: list[ColumnTuple]) -> int:
+    """The rows of converted columns: the longest column's (cells without a length count 0)."""
+    lengths = [len(cells) for cells in (column[2] for column in columns) if isinstance(cells, Sized)]
+    return max(lengths, default=0)
 
 
 def path_text(path: str | os.PathLike[str]) -> str:
@@ -244,16 +293,21 @@ def save_schema(columns: Prepared, path: str | os.PathLike[str], threads: int | 
     _engine.save_schema(columns, path_text(path), thread_count(threads))
 
 
-def validate(columns: Prepared, schema: SchemaArgument, threads: int | None = None) -> ValidationReport:
-    """Validates against a schema file, a suggested-schema dict or a sequence of schema tuples."""
+def validate(columns: Prepared, schema: SchemaArgument, threads: int | None = None,
+             failure_cases: bool = False) -> ValidationReport:
+    """Validates against a schema file, a suggested-schema dict or a sequence of schema tuples.
+
+    The core's report, plus an "unreadable_value" issue for each column with cells that cannot
+    be read as its type; ``failure_cases`` adds to every issue the rows that fail it.
+    """
     thread_count(threads)
     tuples = column_tuples(columns)
     if isinstance(schema, (str, os.PathLike)):
-        return _nolt_core.validate_dataset_file(tuples, path_text(schema))
+        return _engine.validate(tuples, path_text(schema), None, failure_cases)
     if isinstance(schema, Mapping):
-        return _nolt_core._validate_dataset_schema(tuples, schema_columns(schema))
-    schema_list: Any = schema  # anything else goes to the core, which says what is wrong with it
-    return _nolt_core._validate_dataset_schema(tuples, schema_list)
+        return _engine.validate(tuples, None, schema_columns(schema), failure_cases)
+    # anything else goes to the engine, which says what is wrong with it as the core does
+    return _engine.validate(tuples, None, schema, failure_cases)
 
 
 def compare(before: Prepared, after: Prepared, threads: int | None = None) -> DatasetComparison:

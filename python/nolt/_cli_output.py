@@ -7,7 +7,7 @@ escapes the headlines when it prints them.
 
 from __future__ import annotations
 
-from collections.abc import Sequence
+from collections.abc import Mapping, Sequence
 from typing import Any
 
 from nolt._text import number, shorten, visible
@@ -120,16 +120,63 @@ def _detail(expected: str | bool | None, observed: str | bool | None) -> str:
     return ", ".join(parts)
 
 
-def validate(result: ValidationReport, source: str, schema: str) -> list[str]:
+# Issues about a whole column: every row of the column fails them.
+COLUMN_CODES = frozenset({"missing_column", "unexpected_column", "type_mismatch"})
+
+
+def share(count: int, rows: int) -> str:
+    """A count as a share of the rows: "2.4%", "<0.1%" for a few among many."""
+    if rows <= 0:
+        return ""
+    percent = 100.0 * count / rows
+    return "<0.1%" if 0 < percent < 0.05 else f"{percent:.1f}%"
+
+
+def failing_rows(issue: Mapping[str, Any], rows: int) -> tuple[str, str]:
+    """How many rows fail an issue, with their share, and the first of them: ("187 rows (2.4%)",
+    "rows 3, 17, 42, ..."); a column-level issue fails all rows. Empty without failure detail."""
+    if "failure_count" not in issue:
+        return "", ""
+    count = issue["failure_count"]
+    if issue["code"] in COLUMN_CODES:
+        return (f"all {_plural(count, 'row')}", "")
+    amount = _plural(count, "row") + (f" ({share(count, rows)})" if rows else "")
+    listed = ", ".join(map(str, issue["failure_rows"]))
+    more = ", ..." if count > len(issue["failure_rows"]) else ""
+    return amount, (f"{'row' if count == 1 else 'rows'} {listed}{more}" if listed else "")
+
+
+def _cell(value: object) -> str:
+    return repr(value) if isinstance(value, str) else _value(value) if isinstance(value, bool) else number(float(value)) if isinstance(value, float) else str(value)
+
+
+def _issue_detail(issue: Mapping[str, Any]) -> str:
+    """What makes rows fail: the value, the type a cell cannot be read as, the bounds crossed."""
+    code = issue["code"]
+    if code == "unreadable_value":
+        values = issue.get("failure_values") or [issue["observed"]]
+        return f"not {issue['expected']}: " + ", ".join(map(_cell, values[:5])) + (", ..." if len(values) > 5 else "")
+    if code == "range_violation" and "min" in issue:
+        bounds = [f"below min {number(issue['min'])}: {issue['below_min_count']}" if issue["below_min_count"] else "",
+                  f"above max {number(issue['max'])}: {issue['above_max_count']}" if issue["above_max_count"] else ""]
+        values = issue["failure_values"] or []
+        return "; ".join(part for part in bounds if part) + (
+            " (" + ", ".join(map(_cell, values[:5])) + (", ..." if len(values) > 5 else "") + ")" if values else "")
+    if code == "value_not_allowed":
+        return _cell(issue["observed"])
+    return _detail(issue["expected"], issue["observed"])
+
+
+def validate(result: ValidationReport, source: str, schema: str, rows: int = 0) -> list[str]:
     counts = f"{_plural(result['error_count'], 'error')}, {_plural(result['warning_count'], 'warning')}"
     verdict = "valid" if result["is_valid"] else "INVALID"
     lines = [f"{source} against {schema}: {verdict} ({counts})"]
-    rows = [
-        [issue["severity"], issue["code"], issue["column"] or "", _detail(issue["expected"], issue["observed"])]
-        for issue in result["issues"]
-    ]
-    if rows:
-        lines += [""] + table(["severity", "issue", "column", "detail"], rows)
+    table_rows = []
+    for issue in result["issues"]:
+        amount, listed = failing_rows(issue, rows)
+        table_rows.append([issue["severity"], issue["code"], issue["column"] or "", _issue_detail(issue), amount, listed])
+    if table_rows:
+        lines += [""] + table(["severity", "issue", "column", "detail", "failing", "first rows"], table_rows)
     return lines
 
 

@@ -40,6 +40,7 @@ from nolt._readers import (
     datetime_cell,
     float_cell,
     integer_cell,
+    tolerant_cells,
 )
 from nolt.types import ColumnTuple
 
@@ -73,7 +74,7 @@ def read_csv(source: Source, head: Head, options: ReadOptions, progress: Progres
     arrays = []
     # pyarrow.compute releases the interpreter lock: columns are decided side by side.
     with ThreadPoolExecutor(min(len(head.names), os.cpu_count() or 1)) as pool:
-        decided = [pool.submit(decide, name, text.column(position), options.types.get(name))
+        decided = [pool.submit(decide, name, text.column(position), options.types.get(name), options.tolerant)
                    for position, name in enumerate(head.names)]
     for name, future in zip(head.names, decided):
         try:
@@ -81,11 +82,20 @@ def read_csv(source: Source, head: Head, options: ReadOptions, progress: Progres
         except CellError as error:
             _check_utf8(source, head, options, text)  # a byte that does not decode is reported first
             raise cell_error(source, error, _read_python.line_of_row(source, head, options, error.row)) from None
-        if pa.types.is_string(array.type):
+        if isinstance(array, list):  # a declared column with cells kept as written (tolerant)
+            _check_utf8(source, head, options, text.column(head.names.index(name)))
+        elif pa.types.is_string(array.type):
             _check_utf8(source, head, options, array)
         arrays.append(array)
     del text, decided
     pa.default_memory_pool().release_unused()  # the text of the columns read as numbers and times
+    if any(isinstance(array, list) for array in arrays):
+        # Cells of mixed kinds fit no Arrow column: the columns are given as column tuples.
+        from nolt._adapters import build_column
+        from nolt._arrow import BACKEND
+
+        return [(name, options.types[name], array) if isinstance(array, list) else build_column(BACKEND, name, array, None)
+                for name, array in zip(head.names, arrays)]
     return pa.Table.from_arrays(arrays, names=head.names)
 
 
@@ -184,8 +194,11 @@ def _left_open(source: Source, head: Head, options: ReadOptions, last: bytes | N
 # -- the type of a column of text cells --------------------------------------------------------
 
 
-def decide(name: str, column: Any, declared: str | None) -> Any:
-    """The typed column of a text column, by the rules; its Arrow type is its logical type."""
+def decide(name: str, column: Any, declared: str | None, tolerant: bool = False) -> Any:
+    """The typed column of a text column, by the rules; its Arrow type is its logical type.
+
+    With ``tolerant``, a declared column with cells that do not fit is a list of its cells,
+    the fitting ones read and the others as written."""
     pa, pc = _pa(), _pc()
     if declared in VERBATIM_TYPES:
         return column
@@ -217,6 +230,8 @@ def decide(name: str, column: Any, declared: str | None) -> Any:
     else:
         read = datetime_cell(first)
         converted = None if read is None else _datetimes(column, read[0])
+    if converted is None and tolerant:
+        return tolerant_cells(column.to_pylist(), declared)
     if converted is None:
         raise _read_python.misfit(name, column.to_pylist(), declared)
     return converted

@@ -37,6 +37,7 @@ from nolt._readers import (
     integer_cell,
     shape_note,
     shown,
+    tolerant_cells,
     unterminated,
 )
 from nolt.types import ColumnTuple
@@ -56,7 +57,7 @@ def read_csv(source: Source, head: Head, options: ReadOptions, progress: Progres
     for name, fields in zip(head.names, fields_by_column):
         cells = [None if field in nulls else field for field in fields]
         try:
-            logical_type, cells = decide(name, cells, options.types.get(name))
+            logical_type, cells = decide(name, cells, options.types.get(name), options.tolerant)
         except CellError as error:
             raise cell_error(source, error, line_of_row(source, head, options, error.row)) from None
         columns.append((name, logical_type, cells))
@@ -123,8 +124,11 @@ def line_of_row(source: Source, head: Head, options: ReadOptions, row: int) -> i
 Converter = Callable[[list[Any], list[str], bool], list[Any] | None]
 
 
-def decide(name: str, cells: list[Any], declared: str | None) -> tuple[str, list[Any]]:
-    """The logical type and cells of a column of text cells (None for null), by the rules."""
+def decide(name: str, cells: list[Any], declared: str | None, tolerant: bool = False) -> tuple[str, list[Any]]:
+    """The logical type and cells of a column of text cells (None for null), by the rules.
+
+    A cell that does not fit the declared type refuses the column, or when ``tolerant`` stays
+    as written."""
     if declared in VERBATIM_TYPES:
         return declared, cells
     present = [cell for cell in cells if cell is not None]
@@ -137,6 +141,8 @@ def decide(name: str, cells: list[Any], declared: str | None) -> tuple[str, list
                 return kind, converted
         return "string", cells
     converted = _CONVERTERS[declared](cells, present, True)
+    if converted is None and tolerant:
+        return declared, tolerant_cells(cells, declared)
     if converted is None:
         raise misfit(name, cells, declared)
     return declared, converted

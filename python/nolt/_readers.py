@@ -167,6 +167,34 @@ def shape_note(first: str, shape: str) -> str:
     return f" (the column's first value is {_SHAPE_NAMES[first]}, this is {_SHAPE_NAMES[shape]})"
 
 
+def tolerant_cells(cells: Iterable[Any], declared: str) -> list[Any]:
+    """Text cells read as the declared type where they fit it, kept as written where they do not.
+
+    Cells that are not text pass unchanged; a datetime column takes the shape of its first
+    datetime cell. Validation then reports the cells left as text as unreadable.
+    """
+    if declared in VERBATIM_TYPES:
+        return list(cells)
+    result: list[Any] = []
+    shape = None
+    for cell in cells:
+        if isinstance(cell, str):
+            value: Any = None
+            if declared == "boolean":
+                value = (cell in TRUE_WORDS) if cell in BOOLEAN_WORDS else None
+            elif declared == "integer":
+                value = integer_cell(cell)
+            elif declared == "float":
+                value = float_cell(cell, any_integer=True)
+            elif declared == "datetime":
+                read = datetime_cell(cell)
+                if read is not None and read[0] == (shape or read[0]):
+                    shape, value = read
+            cell = cell if value is None else value
+        result.append(cell)
+    return result
+
+
 # -- options, sources and errors ----------------------------------------------------------------
 
 
@@ -196,6 +224,9 @@ class ReadOptions:
     encoding: str = "utf-8"
     null_values: tuple[str, ...] = ("",)
     rename_duplicates: bool = False
+    # Cells that do not fit their declared type are kept as written (validation reports them)
+    # instead of refusing the file.
+    tolerant: bool = False
 
     def __post_init__(self) -> None:
         check_types(self.types)

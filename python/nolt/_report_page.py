@@ -19,6 +19,7 @@ from datetime import datetime
 from typing import Any, cast
 
 from nolt._report_charts import Histogram, OtherCell, TopValues, bars_svg, histogram_svg
+from nolt._cli_output import failing_rows
 from nolt._text import escape, json_text, number, shorten, visible
 from nolt.types import ColumnProfile, DatasetComparison, DetailedProfile, DriftReport, ValidationReport
 
@@ -32,6 +33,7 @@ DESCRIPTIONS = {
     "null_not_allowed": "nulls where the schema allows none",
     "value_not_allowed": "a value outside the schema's allowed values",
     "range_violation": "a value outside the schema's range",
+    "unreadable_value": "cells that cannot be read as the column's type",
     "column_added": "a new column",
     "column_removed": "the column is gone",
     "logical_type_changed": "the logical type changed",
@@ -228,8 +230,15 @@ def _column_cell(name: str, anchors: Mapping[str, int]) -> str:
     return escape(name)
 
 
-def _issue_table(table_id: str, issues: Sequence[Any], with_values: bool, anchors: Mapping[str, int]) -> str:
-    head = "<th>column</th><th>severity</th><th>issue</th>" + ("<th>expected</th><th>observed</th>" if with_values else "")
+def _failing(issue: Mapping[str, Any], rows: int) -> str:
+    """The failing rows of an issue as text ("187 rows (2.4%), rows 3, 17, 42, ..."), or ""."""
+    amount, listed = failing_rows(issue, rows)
+    return ", ".join(part for part in (amount, listed) if part)
+
+
+def _issue_table(table_id: str, issues: Sequence[Any], with_values: bool, anchors: Mapping[str, int], rows: int = 0) -> str:
+    head = "<th>column</th><th>severity</th><th>issue</th>" + (
+        "<th>expected</th><th>observed</th><th>failing rows</th>" if with_values else "")
     parts = [f'<div class="table-wrap"><table class="issues" id="{table_id}"><thead><tr>{head}</tr></thead>']
     for column, items in group_issues(issues):
         name = "(dataset)" if column is None else column
@@ -250,10 +259,13 @@ def _issue_table(table_id: str, issues: Sequence[Any], with_values: bool, anchor
                 )
                 cells.append(f'<td class="value">{_issue_value(expected)}</td>')
                 cells.append(f'<td class="value">{_issue_value(observed)}</td>')
+                if "failure_count" in issue:
+                    data += f' data-failure-count="{issue["failure_count"]}" data-failure-rows="{_attr(json_text(issue["failure_rows"]))}"'
+                cells.append(f'<td class="rows">{escape(_failing(issue, rows))}</td>')
             parts.append(f'<tr class="issue {_attr(severity)}" {data}>{"".join(cells)}</tr>')
         hidden = len(items) - ISSUES_PER_COLUMN
         if hidden > 0:
-            span = 5 if with_values else 3
+            span = 6 if with_values else 3
             parts.append(f'<tr class="more" data-hidden="{hidden}"><td colspan="{span}">and {_plural(hidden, "more issue")} on this column</td></tr>')
         parts.append("</tbody>")
     parts.append("</table></div>")
@@ -323,7 +335,7 @@ def _validation(page: Page) -> str:
         f'<p class="summary">The data is {verdict}: {counts}.</p>',
     ]
     if report["issues"]:
-        parts.append(_issue_table("validation-issues", report["issues"], True, _anchors(page)))
+        parts.append(_issue_table("validation-issues", report["issues"], True, _anchors(page), page.profile["row_count"]))
     parts.append("</section>")
     return "".join(parts)
 
@@ -478,7 +490,7 @@ def _side_by_side(before: ColumnProfile | None, after: ColumnProfile) -> str:
     return "".join(parts)
 
 
-def _card(view: ColumnView) -> str:
+def _card(view: ColumnView, rows: int = 0) -> str:
     column = view.profile
     name, logical_type = column["name"], column["logical_type"]
     errors = sum(1 for issue in view.issues + view.drift if issue["severity"] == "error")
@@ -525,6 +537,9 @@ def _card(view: ColumnView) -> str:
                 detail.append(f"expected {_issue_value(issue['expected'])}")
             if issue["observed"] is not None:
                 detail.append(f"observed {_issue_value(issue['observed'])}")
+            failing = _failing(issue, rows)
+            if failing:
+                detail.append(escape(failing))
             text = f"<code>{escape(issue['code'])}</code>" + (": " + ", ".join(detail) if detail else "")
             parts.append(f'<li class="{_attr(issue["severity"])}">{text}</li>')
         if len(view.issues) > ISSUES_PER_COLUMN:
@@ -557,7 +572,7 @@ def _flag_key(value: object) -> tuple[str, object]:
 
 def render(page: Page) -> str:
     title = f"{page.title} \u2013 nolt report"
-    cards = "".join(_card(view) for view in page.columns) or '<p class="note">The data has no columns.</p>'
+    cards = "".join(_card(view, page.profile["row_count"]) for view in page.columns) or '<p class="note">The data has no columns.</p>'
     body = [
         "<main>",
         "<header><h1>Data report</h1>",

@@ -21,15 +21,18 @@ Each command is one entry of ``COMMANDS``: its arguments, a step that reads the 
 computes the result, and a step that writes it. Errors of the reading and computing step that
 come from the input are bad input; anything else is a fault in nolt.
 
-Exit status: 0 on success, 1 when ``validate`` finds the data invalid, 2 on bad input
-(a missing or unreadable file, an unknown type name, malformed ``--types``, data that does
-not fit its declared type), always with a one-line message on stderr, and 3 when nolt itself
-fails (a bug), with the traceback on stderr.
+Exit status (``EXIT_STATUSES`` lists them for each command's --help): 0 on success, 1 when
+``validate`` finds the data invalid or ``drift`` finds drift of error severity, 2 on bad input
+(a missing or unreadable file, an unknown type name, malformed ``--types``, data that does not
+fit its declared type), always with a one-line message on stderr, and 3 when nolt itself fails
+(a bug), with the traceback on stderr. ``validate`` reads every column its schema names as the
+schema's type and reports cells that cannot be read so as issues (exit status 1, not 2).
 """
 
 from __future__ import annotations
 
 import argparse
+import dataclasses
 import os
 import re
 import sys
@@ -177,16 +180,22 @@ class Inputs:
         )
         self.notes: dict[str, str] = {}
 
-    def datasets(self, *paths: str) -> list[_api.Prepared]:
-        """Reads every file, then converts every dataset, in the order given."""
+    def datasets(self, *paths: str, schema: str | None = None, tolerant: bool = False) -> list[_api.Prepared]:
+        """Reads every file, then converts every dataset, in the order given.
+
+        The columns a ``schema`` file names are read as its types (``--types`` overrides them);
+        ``tolerant`` keeps cells that do not fit a declared type, for validation to report.
+        """
         if paths.count("-") > 1:
             raise UsageError("standard input (-) can be read only once")
+        schema_types = _api.schema_types(schema) if schema is not None and os.path.isfile(schema) else {}
+        options = dataclasses.replace(self.options, types={**schema_types, **self.types}, tolerant=tolerant)
         data = []
         for path in paths:
-            read = read_file(path, self.options)
+            read = read_file(path, options)
             self.notes[path] = read.note
             data.append(read.data)
-        return _api.prepare(self.types, *data)
+        return _api.prepare(self.types, *data, schema_types=schema_types, tolerant=tolerant)
 
     def frames(self, args: argparse.Namespace, *paths: str) -> list[Any]:
         """Dask DataFrames of folders or globs of Parquet files (--dask)."""
@@ -237,7 +246,7 @@ def _validate_file(columns: _api.Prepared, schema: str) -> ValidationReport:
     if not os.path.isfile(schema):
         raise ReadError(f"no such schema file: {schema}")
     try:
-        return _api.validate(columns, schema)
+        return _api.validate(columns, schema, failure_cases=True)
     except (OSError, ValueError) as error:
         raise ReadError(f"cannot read schema {schema}: {error}") from None
 
@@ -296,22 +305,24 @@ def _print_suggestion(args: argparse.Namespace, inputs: Inputs, result: tuple[_a
     return EXIT_OK
 
 
-def _validate(args: argparse.Namespace, inputs: Inputs) -> ValidationReport:
-    if args.dask:
+def _validate(args: argparse.Namespace, inputs: Inputs) -> tuple[ValidationReport, int]:
+    if args.dask:  # the core's report: the failure detail is not computed on Dask yet
         if not os.path.isfile(args.schema):
             raise ReadError(f"no such schema file: {args.schema}")
         with _dask(args) as on_dask:
             (frame,) = inputs.frames(args, args.data)
             try:
-                return on_dask.validate(frame, args.schema, types=inputs.types)  # type: ignore[no-any-return]
+                report = on_dask.validate(frame, args.schema, types=inputs.types)
             except (OSError, ValueError) as error:
                 raise ReadError(f"cannot read schema {args.schema}: {error}") from None
-    (columns,) = inputs.datasets(args.data)
-    return _validate_file(columns, args.schema)
+            return report, len(frame)
+    (columns,) = inputs.datasets(args.data, schema=args.schema, tolerant=True)
+    return _validate_file(columns, args.schema), _api.row_count(_api.column_tuples(columns))
 
 
-def _print_validation(args: argparse.Namespace, inputs: Inputs, report: ValidationReport) -> int:
-    _emit(report, args.json, _cli_output.validate(report, inputs.label(args.data), args.schema))
+def _print_validation(args: argparse.Namespace, inputs: Inputs, result: tuple[ValidationReport, int]) -> int:
+    report, rows = result
+    _emit(report, args.json, _cli_output.validate(report, inputs.label(args.data), args.schema, rows))
     return EXIT_OK if report["is_valid"] else EXIT_INVALID
 
 
@@ -338,17 +349,17 @@ def _drift(args: argparse.Namespace, inputs: Inputs) -> DriftReport:
 
 def _print_drift(args: argparse.Namespace, inputs: Inputs, drift: DriftReport) -> int:
     _emit(drift, args.json, _cli_output.drift(drift, inputs.label(args.before), inputs.label(args.after)))
-    return EXIT_OK
+    return EXIT_INVALID if drift["error_count"] else EXIT_OK
 
 
 def _report(args: argparse.Namespace, inputs: Inputs) -> Page:
     if args.schema is not None and not os.path.isfile(args.schema):
         raise ReadError(f"no such schema file: {args.schema}")
     if args.baseline is None:
-        (prepared,) = inputs.datasets(args.data)
+        (prepared,) = inputs.datasets(args.data, schema=args.schema)
         baseline_columns = None
     else:
-        prepared, baseline = inputs.datasets(args.data, args.baseline)
+        prepared, baseline = inputs.datasets(args.data, args.baseline, schema=args.schema)
         baseline_columns = reusable(baseline)
     columns = reusable(prepared)
     validation = None if args.schema is None else _validate_file(columns, args.schema)
@@ -418,12 +429,30 @@ COMMANDS: tuple[Command[Any], ...] = (
 )
 
 
+# What each command's exit statuses mean, as its --help lists them.
+_BAD_INPUT = "  2  bad input: a file that cannot be read, an unknown type, malformed options\n"
+_BUG = "  3  a fault in nolt (a bug): the traceback is on stderr\n"
+EXIT_STATUSES = {
+    "validate": "  0  the data is valid\n  1  the data is invalid (cells that cannot be read as their type included)\n",
+    "drift": "  0  no drift of error severity (warnings only, or none)\n  1  drift of error severity\n",
+}
+
+
+def _exit_statuses(command: str | None) -> str:
+    first = EXIT_STATUSES.get(command or "", "  0  success\n")
+    if command is None:
+        first = "  0  success\n  1  validate: invalid data; drift: drift of error severity\n"
+    return "exit status:\n" + first + _BAD_INPUT + _BUG
+
+
 def build_parser() -> argparse.ArgumentParser:
-    parser = _Parser(prog="nolt", description="Profile, describe, validate and compare tabular data files.")
+    parser = _Parser(prog="nolt", description="Profile, describe, validate and compare tabular data files.",
+                     epilog=_exit_statuses(None), formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--version", action="version", version=f"nolt {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     for command in COMMANDS:
-        subparser = commands.add_parser(command.name, help=command.help)
+        subparser = commands.add_parser(command.name, help=command.help, epilog=_exit_statuses(command.name),
+                                        formatter_class=argparse.RawDescriptionHelpFormatter)
         for argument in command.arguments:
             subparser.add_argument(*argument.flags, **argument.settings)
     return parser

@@ -52,16 +52,17 @@ def report(
     ``baseline``, the page compares the baseline (before) with ``data`` (after). ``title``
     heads the page (for example the file name). The page has no script and loads nothing.
     """
+    schema_types = {} if schema is None else _api.schema_types(schema)
     if baseline is None:
-        (columns,) = _api.prepare(types, data)
+        (columns,) = _api.prepare(types, data, schema_types=schema_types)
         baseline_columns = None
     else:
-        columns, baseline_columns = _api.prepare(types, data, baseline)
+        columns, baseline_columns = _api.prepare(types, data, baseline, schema_types=schema_types)
     columns = reusable(columns)
     validation = None
     schema_label = ""
     if schema is not None:
-        validation = _api.validate(columns, schema)
+        validation = _api.validate(columns, schema, failure_cases=True)
         schema_label = _schema_label(schema)
     return build(
         columns,

@@ -13,7 +13,7 @@ imported without ``TYPE_CHECKING``. The native module's type stubs use these sam
 """
 
 from collections.abc import Iterable, Sequence
-from typing import Literal, TypeAlias, TypedDict
+from typing import Literal, NotRequired, TypeAlias, TypedDict
 
 __all__ = [
     "BooleanDetails",
@@ -213,6 +213,7 @@ IssueCode: TypeAlias = Literal[
     "null_not_allowed",
     "value_not_allowed",
     "range_violation",
+    "unreadable_value",  # nolt's: cells that cannot be read as the column's type
 ]
 Severity: TypeAlias = Literal["warning", "error"]
 
@@ -223,6 +224,16 @@ class ValidationIssue(TypedDict):
     column: str | None
     expected: str | bool | None
     observed: str | bool | None
+    # With failure_cases=True: the rows failing the issue, the first 20 of them (0-based), and
+    # for range_violation and unreadable_value the cells of those rows.
+    failure_count: NotRequired[int]
+    failure_rows: NotRequired[list[int]]
+    failure_values: NotRequired[list[int | float | bool | str] | None]
+    # range_violation with failure_cases=True: the bounds and how many cells cross each.
+    min: NotRequired[float | None]
+    max: NotRequired[float | None]
+    below_min_count: NotRequired[int]
+    above_max_count: NotRequired[int]
 
 
 class ValidationReport(TypedDict):

@@ -84,7 +84,11 @@ def test_json_results_equal_the_core_results_on_the_hand_read_data(engine, tmp_p
     assert completed.returncode == 0 and completed.stdout.endswith(f"schema written to {schema}\n")
     _nolt_core.save_suggested_schema_dataset(before, str(tmp_path / "core.json"))
     assert schema.read_bytes() == (tmp_path / "core.json").read_bytes()
-    assert run_json("validate", ORDERS_V2, "--schema", str(schema), *both) == _nolt_core.validate_dataset_file(after, str(schema))
+    validated = run_json("validate", ORDERS_V2, "--schema", str(schema), *both)
+    core_keys = ["code", "severity", "column", "expected", "observed"]
+    assert [list(issue)[:5] for issue in validated["issues"]] == [core_keys] * len(validated["issues"])
+    validated["issues"] = [{key: issue[key] for key in core_keys} for issue in validated["issues"]]
+    assert validated == _nolt_core.validate_dataset_file(after, str(schema))
 
 
 def test_validate_exit_status_tells_valid_from_invalid(tmp_path):
@@ -405,7 +409,7 @@ CATEGORICAL_A = ["--types", "a\x1b[2J=categorical"]
         (["profile", "h.csv"], ESCAPED),
         (["suggest", "h.csv", *CATEGORICAL_A], [*ESCAPED, "x\\x1b]0;pwn\\x07, \\x9b31m\\rz"]),
         (["suggest", "h.csv", *CATEGORICAL_A, "--json"], ['"a\\u001b[2J"', '"\\u009b31m\\rz"']),
-        (["validate", "h.csv", "--schema", "s.json", *CATEGORICAL_A], [ESCAPED[0], "observed '\\x9b31m\\rz'"]),
+        (["validate", "h.csv", "--schema", "s.json", *CATEGORICAL_A], [ESCAPED[0], "'\\x9b31m\\rz'"]),
         (["compare", "h.csv", "n.csv"], [*ESCAPED, "n\\x1b[31m"]),
         (["drift", "h.csv", "n.csv"], [*ESCAPED, "n\\x1b[31m"]),
         (["profile", "h.csv", "--types", "b\u202e=boolean"], ["column 'b\\u202e': cannot read '1' as boolean"]),

@@ -163,7 +163,7 @@ def test_issue_lists_are_cut_per_column_and_say_how_many_are_hidden():
     page = nolt.report({"v": values}, schema=schema, types={"v": "string"})
     assert len(page) < 60_000
     assert page.count('class="issue error"') == 25
-    assert '<tr class="more" data-hidden="4975"><td colspan="5">and 4,975 more issues on this column</td></tr>' in page
+    assert '<tr class="more" data-hidden="4975"><td colspan="6">and 4,975 more issues on this column</td></tr>' in page
 
 
 def test_cells_given_as_iterators_are_charted_after_profiling():
@@ -373,7 +373,11 @@ def test_orders_report_in_the_browser_matches_the_core(browser, tmp_path):
     def issue_rows(issues, keys):
         return [{key: json.dumps(issue[key]) if key in ("expected", "observed") else issue[key] for key in keys} for issue in grouped(issues)]
 
-    assert issue_rows(validation["issues"], ("code", "severity", "column", "expected", "observed")) == page["validation"]
+    core_keys = ("code", "severity", "column", "expected", "observed")
+    assert issue_rows(validation["issues"], core_keys) == [{key: row[key] for key in core_keys} for row in page["validation"]]
+    detailed = nolt.validate(after, str(schema), failure_cases=True)["issues"]
+    assert [(row["failureCount"], row["failureRows"]) for row in page["validation"]] == [
+        (str(issue["failure_count"]), json.dumps(issue["failure_rows"])) for issue in grouped(detailed)]
     assert issue_rows(drift["issues"], ("code", "severity", "column")) == page["drift"]
     assert [(row["column"], row["status"], json.loads(row["changes"])) for row in page["comparison"]] == [
         (entry["name"], entry["status"], entry["changes"]) for entry in comparison["columns"] if entry["status"] != "unchanged"]

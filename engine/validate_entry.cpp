@@ -1,0 +1,52 @@
+// validate(columns, schema_path, schema_columns, failure_cases): the core's
+// validation report, read by nolt, with the cells that cannot be read as their
+// declared type as issues of their own and, on request, the failing rows of
+// every issue. The schema is a file (schema_path, schema_columns None) or
+// schema tuples (schema_path None); both are taken and loaded as the core's
+// two validation functions take them, with the same errors.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "detail_dicts.h"
+#include "engine_entry_points.h"
+#include "ingest/convert.h"
+#include "persistence/schema_file.h"
+#include "schema_columns.h"
+
+namespace nolt::engine {
+
+using py::PyRef;
+
+PyObject* validate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return py::run_frame([&]() -> Result<PyRef> {
+    if (nargs != 4 || (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) != 0)) {
+      return CoreError::type_error("validate() takes 4 positional arguments");
+    }
+    NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> items, py::sequence_argument("columns", args[0]));
+    const bool from_file = args[1] != Py_None;
+    std::string schema_path;
+    std::vector<py::SchemaColumnSpec> taken_columns;
+    if (from_file) {
+      NOLT_ASSIGN_OR_RETURN(schema_path, py::text_argument("schema_path", args[1]));
+    } else {
+      NOLT_ASSIGN_OR_RETURN(taken_columns, py::take_schema_columns(args[2]));
+    }
+    const int failure_cases = PyObject_IsTrue(args[3]);
+    if (failure_cases < 0) return py::fetch_error();
+    NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, py::convert_columns(std::move(items)));
+    std::vector<SuggestedColumnSchema> schema_columns;
+    if (from_file) {
+      NOLT_ASSIGN_OR_RETURN(SuggestedDatasetSchema schema, load_suggested_schema(schema_path));
+      schema_columns = std::move(schema.columns);
+    } else {
+      NOLT_ASSIGN_OR_RETURN(schema_columns, py::build_suggested_columns(std::move(taken_columns)));
+    }
+    NOLT_ASSIGN_OR_RETURN(std::vector<DetailedIssue> issues, without_interpreter_lock([&] {
+                            return validate_with_detail(columns, schema_columns, engine_context());
+                          }));
+    return py::detailed_report_to_dict(issues, failure_cases != 0);
+  });
+}
+
+}  // namespace nolt::engine
