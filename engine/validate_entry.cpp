@@ -10,6 +10,7 @@
 
 #include "detail_dicts.h"
 #include "engine_entry_points.h"
+#include "entry_points.h"
 #include "ingest/convert.h"
 #include "persistence/schema_file.h"
 #include "schema_columns.h"
@@ -37,13 +38,14 @@ PyObject* validate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, py::convert_columns(std::move(items)));
     std::vector<SuggestedColumnSchema> schema_columns;
     if (from_file) {
-      NOLT_ASSIGN_OR_RETURN(SuggestedDatasetSchema schema, load_suggested_schema(schema_path));
+      NOLT_ASSIGN_OR_RETURN(SuggestedDatasetSchema schema, load_suggested_schema(schema_path, py::core_context()));
       schema_columns = std::move(schema.columns);
     } else {
       NOLT_ASSIGN_OR_RETURN(schema_columns, py::build_suggested_columns(std::move(taken_columns)));
     }
+    // Validation runs on the calling thread for now, without the interpreter lock.
     NOLT_ASSIGN_OR_RETURN(std::vector<DetailedIssue> issues, without_interpreter_lock([&] {
-                            return validate_with_detail(columns, schema_columns, engine_context());
+                            return validate_with_detail(columns, schema_columns, kSerialContext);
                           }));
     return py::detailed_report_to_dict(issues, failure_cases != 0);
   });

@@ -58,7 +58,11 @@ def conforms(value, hint):
     """Whether a value has exactly the declared shape: keys in order, int is not bool or float."""
     if typing.is_typeddict(hint):
         hints = typing.get_type_hints(hint)
-        return type(value) is dict and list(value) == list(hints) and all(conforms(value[key], hints[key]) for key in hints)
+        if type(value) is not dict:
+            return False
+        keys, required = list(value), [key for key in hints if key in hint.__required_keys__]
+        in_order = [key for key in hints if key in value] == keys and keys[: len(required)] == required
+        return in_order and all(conforms(value[key], hints[key]) for key in keys)
     origin, arguments = typing.get_origin(hint), typing.get_args(hint)
     if origin is typing.Literal:
         return type(value) is str and value in arguments
