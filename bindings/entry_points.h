@@ -6,9 +6,15 @@
 
 namespace nolt::py {
 
-// How the module computes: on the calling thread (it starts no thread) and,
-// for now, never interrupted. Every entry point passes this to the core.
-inline const ExecutionContext& core_context() noexcept { return kSerialContext; }
+// How the module computes: on the calling thread, which keeps the interpreter
+// lock for the whole call (the module starts no thread), and interrupted by
+// the interpreter's signal handlers, which the core runs between columns and
+// every kInterruptStride cells. Every entry point passes this to the core.
+inline const ExecutionContext& core_context() noexcept {
+  static const PythonSignals signals;
+  static const ExecutionContext context{nullptr, &signals};
+  return context;
+}
 
 inline constexpr ParamSpec kProfileDatasetParams{"profile_dataset", {"columns", ""}, 1};
 inline constexpr ParamSpec kObservedSchemaDatasetParams{"observed_schema_dataset", {"columns", ""}, 1};

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ingest/python.h"
+#include "parallel/execution.h"
 
 namespace nolt::py {
 
@@ -85,6 +86,15 @@ PyObject* internal_fault_class() noexcept;
 bool init_internal_fault_class(PyObject* module) noexcept;
 // A second module raises the first one's class, so callers catch one class.
 bool adopt_internal_fault_class(PyObject* module, PyObject* fault_class) noexcept;
+
+// The interrupt of a computation that holds the interpreter lock throughout:
+// each check runs the interpreter's signal handlers, so Ctrl-C (or any
+// handler that raises) ends the computation with the handler's exception.
+// Only for contexts used on the thread that holds the lock.
+class PythonSignals final : public Interrupt {
+ public:
+  Status check() const override { return check_signals(); }
+};
 
 // Runs a body that returns a new result reference or an error, and hands the
 // interpreter a new reference or null with an exception set.

@@ -15,7 +15,7 @@ PyObject* save_suggested_schema_dataset(PyObject*, PyObject* const* args, Py_ssi
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, convert_columns(std::move(items)));
     NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed, observe_columns(columns, core_context()));
     const SuggestedDatasetSchema suggested = derive_suggested_schema(observed.columns);
-    NOLT_TRY(save_suggested_schema(suggested, path));
+    NOLT_TRY(save_suggested_schema(suggested, path, core_context()));
     return PyRef::steal(Py_NewRef(Py_None));
   });
 }

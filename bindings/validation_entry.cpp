@@ -17,7 +17,7 @@ PyObject* validate_dataset_file(PyObject*, PyObject* const* args, Py_ssize_t nar
     NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> items, sequence_argument("columns", bound[0]));
     NOLT_ASSIGN_OR_RETURN(std::string schema_path, text_argument("schema_path", bound[1]));
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, convert_columns(std::move(items)));
-    NOLT_ASSIGN_OR_RETURN(SuggestedDatasetSchema schema, load_suggested_schema(schema_path));
+    NOLT_ASSIGN_OR_RETURN(SuggestedDatasetSchema schema, load_suggested_schema(schema_path, core_context()));
     NOLT_ASSIGN_OR_RETURN(std::vector<ValidationIssue> issues,
                           validate_against_schema(columns, schema.columns, core_context()));
     const ValidationReport report{std::move(issues)};

@@ -88,7 +88,7 @@ static_assert(sizeof(Cell) == 16, "a cell must stay 16 bytes");
 
 // The cells of one column with the text of its String cells in one arena.
 // Texts are views into the arena and stay valid while the column lives and
-// is not appended to.
+// is not appended to. Several cells may share one text's bytes.
 class ColumnValues {
  public:
   std::size_t size() const noexcept { return cells_.size(); }
@@ -107,10 +107,23 @@ class ColumnValues {
   void push_integer(std::int64_t value) { cells_.push_back(Cell::integer(value)); }
   void push_float(double value) { cells_.push_back(Cell::floating(value)); }
   void push_boolean(bool value) { cells_.push_back(Cell::boolean(value)); }
-  void push_text(std::string_view text) {
+  // Appends a String cell with its text copied into the arena; returns the
+  // cell, which push_shared_text may repeat.
+  Cell push_text(std::string_view text) {
     const std::uint64_t offset = arena_.size();
     arena_.append(text.data(), text.size());
-    cells_.push_back(Cell::text(offset, text.size()));
+    const Cell cell = Cell::text(offset, text.size());
+    cells_.push_back(cell);
+    return cell;
+  }
+  // Appends a String cell over the bytes of an earlier String cell of this
+  // column: the two cells name the same range of the arena. Ranges may thus
+  // repeat and overlap; nothing may assume that they are disjoint or in order.
+  void push_shared_text(const Cell& stored) {
+    NOLT_DEBUG_CHECK(stored.kind() == ValueKind::String && stored.text_offset() <= arena_.size() &&
+                         stored.text_length() <= arena_.size() - stored.text_offset(),
+                     "a shared text outside its column's arena");
+    cells_.push_back(stored);
   }
   void shrink_arena() { arena_.shrink_to_fit(); }
   // Room for about `byte_count` more text bytes: one allocation instead of a

@@ -97,6 +97,11 @@ bool is_memory_error(const CoreError& error) noexcept {
          PyErr_GivenExceptionMatches(python_error->exception(), PyExc_MemoryError);
 }
 
+Status check_signals() {
+  if (PyErr_CheckSignals() != 0) return fetch_error();
+  return Status::ok_status();
+}
+
 Status clear_refusal() {
   if (PyErr_ExceptionMatches(PyExc_MemoryError)) return fetch_error();
   PyErr_Clear();

@@ -79,6 +79,11 @@ Result<std::string_view> text_view(PyObject* object);
 // never a fault of the data.
 bool is_memory_error(const CoreError& error) noexcept;
 
+// Runs the interpreter's signal handlers (on the main thread; elsewhere a
+// no-op). A handler that raises ends the caller's work with that exception,
+// carried unchanged. Cheap when no signal is pending.
+Status check_signals();
+
 // Clears the interpreter's pending error as a refusal; a MemoryError is
 // returned as the error instead.
 Status clear_refusal();

@@ -68,7 +68,8 @@ class FileDescriptor {
   int fd_;
 };
 
-// Opens with `flags`, retrying an open that a signal interrupted.
+// Opens with `flags`, retrying an open that a signal interrupted. For opens
+// that cannot wait (regular files, O_NONBLOCK).
 int open_retrying(const char* path, int flags, mode_t mode = 0) {
   int fd = -1;
   do {
@@ -77,14 +78,28 @@ int open_retrying(const char* path, int flags, mode_t mode = 0) {
   return fd;
 }
 
+// Opens with `flags`, failing with the OS error. An open may wait (a pipe
+// waits for its other end, a network file system for its server): when a
+// signal cuts the wait short, the interrupt decides whether to go on waiting.
+Result<int> open_interruptible(const std::string& path, int flags, mode_t mode, const ExecutionContext& context) {
+  while (true) {
+    const int fd = ::open(path.c_str(), flags, mode);
+    if (fd >= 0) return fd;
+    if (errno != EINTR) return os_error(errno);
+    NOLT_TRY(context.check());
+  }
+}
+
 // Writes every byte to an open file and closes it, reporting a failing close.
-Status write_all_and_close(FileDescriptor& file, std::string_view bytes, bool sync) {
+// A write that a signal cuts short asks the interrupt before going on.
+Status write_all_and_close(FileDescriptor& file, std::string_view bytes, bool sync, const ExecutionContext& context) {
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t count = ::write(file.get(), bytes.data() + written, bytes.size() - written);
     if (count < 0) {
-      if (errno == EINTR) continue;
-      return os_error(errno);
+      if (errno != EINTR) return os_error(errno);
+      NOLT_TRY(context.check());
+      continue;
     }
     if (count == 0) return CoreError::os_error("failed to write whole buffer");
     written += static_cast<std::size_t>(count);
@@ -98,11 +113,10 @@ Status write_all_and_close(FileDescriptor& file, std::string_view bytes, bool sy
 
 // The old way, kept where a replacement cannot be made: create or truncate
 // the target itself and write into it.
-Status write_in_place(const std::string& path, std::string_view bytes) {
-  const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return os_error(errno);
+Status write_in_place(const std::string& path, std::string_view bytes, const ExecutionContext& context) {
+  NOLT_ASSIGN_OR_RETURN(const int fd, open_interruptible(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666, context));
   FileDescriptor file(fd);
-  return write_all_and_close(file, bytes, false);
+  return write_all_and_close(file, bytes, false, context);
 }
 
 // The folder part of a path ("." for a bare name).
@@ -153,7 +167,7 @@ void sync_folder(const std::string& folder) {
 // keeps its permission bits and owner. Targets that are not regular files
 // (devices, pipes), dangling links, and targets whose folder refuses a new
 // file while the target itself is writable are written in place.
-Status write_whole_file(const std::string& path, std::string_view bytes) {
+Status write_whole_file(const std::string& path, std::string_view bytes, const ExecutionContext& context) {
   NOLT_TRY(check_path(path));
   // Opening the target for writing, without creating or truncating it, meets
   // every refusal a direct write meets, with the same error.
@@ -161,7 +175,7 @@ Status write_whole_file(const std::string& path, std::string_view bytes) {
   if (probe_fd < 0 && errno != ENOENT) {
     // A pipe without a reader refuses a non-blocking open; a blocking write
     // to it is what a direct write does.
-    if (errno == ENXIO) return write_in_place(path, bytes);
+    if (errno == ENXIO) return write_in_place(path, bytes, context);
     return os_error(errno);
   }
   struct stat target {};
@@ -171,19 +185,19 @@ Status write_whole_file(const std::string& path, std::string_view bytes) {
     if (::fstat(probe.get(), &target) != 0) return os_error(errno);
     if (!S_ISREG(target.st_mode)) {
       probe.close();
-      return write_in_place(path, bytes);
+      return write_in_place(path, bytes, context);
     }
     // Through symbolic links to the file they name.
     char resolved[PATH_MAX];
     if (::realpath(path.c_str(), resolved) == nullptr) {
       probe.close();
-      return write_in_place(path, bytes);
+      return write_in_place(path, bytes, context);
     }
     target_path = resolved;
   } else {
     struct stat link {};
     // A dangling link: the direct write creates the file it names.
-    if (::lstat(path.c_str(), &link) == 0) return write_in_place(path, bytes);
+    if (::lstat(path.c_str(), &link) == 0) return write_in_place(path, bytes, context);
   }
   const bool exists = probe_fd >= 0;
   const std::string folder = folder_of(target_path);
@@ -191,7 +205,7 @@ Status write_whole_file(const std::string& path, std::string_view bytes) {
   if (temporary.fd < 0) {
     const int error = errno;
     // A folder that takes no new file, over a target that may be written.
-    if (exists && (error == EACCES || error == EPERM)) return write_in_place(path, bytes);
+    if (exists && (error == EACCES || error == EPERM)) return write_in_place(path, bytes, context);
     return os_error(error);
   }
   FileDescriptor file(temporary.fd);
@@ -203,10 +217,10 @@ Status write_whole_file(const std::string& path, std::string_view bytes) {
       // The replacement could not keep the owner: write in place instead.
       file.close();
       ::unlink(temporary.path.c_str());
-      return write_in_place(path, bytes);
+      return write_in_place(path, bytes, context);
     }
   }
-  if (written.ok()) written = write_all_and_close(file, bytes, true);
+  if (written.ok()) written = write_all_and_close(file, bytes, true, context);
   if (written.ok() && ::rename(temporary.path.c_str(), target_path.c_str()) != 0) written = os_error(errno);
   if (!written.ok()) {
     ::unlink(temporary.path.c_str());
@@ -216,13 +230,13 @@ Status write_whole_file(const std::string& path, std::string_view bytes) {
   return Status::ok_status();
 }
 
-Result<std::string> read_whole_file(const std::string& path) {
+// Reads to the end. Opening a pipe waits for a writer and reading it waits for
+// data: a signal cuts either wait short, and the interrupt decides whether to
+// go on. The interrupt is also asked after every read, so a file that never
+// ends (/dev/zero, an endless pipe) can be stopped.
+Result<std::string> read_whole_file(const std::string& path, const ExecutionContext& context) {
   NOLT_TRY(check_path(path));
-  int fd = -1;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return os_error(errno);
+  NOLT_ASSIGN_OR_RETURN(const int fd, open_interruptible(path, O_RDONLY | O_CLOEXEC, 0, context));
   FileDescriptor file(fd);
   std::string content;
   struct stat info {};
@@ -243,18 +257,17 @@ Result<std::string> read_whole_file(const std::string& path) {
       count = ::read(file.get(), chunk, sizeof chunk);
       if (count > 0) content.append(chunk, static_cast<std::size_t>(count));
     }
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      return os_error(errno);
-    }
+    if (count < 0 && errno != EINTR) return os_error(errno);
     if (count == 0) break;
+    NOLT_TRY(context.check());
   }
   return content;
 }
 
 }  // namespace
 
-Status save_suggested_schema(const SuggestedDatasetSchema& schema, const std::string& path) {
+Status save_suggested_schema(const SuggestedDatasetSchema& schema, const std::string& path,
+                             const ExecutionContext& context) {
   for (const SuggestedColumnSchema& column : schema.columns) {
     const auto& range = column.constraints.numeric_range;
     if (!range) continue;
@@ -264,11 +277,11 @@ Status save_suggested_schema(const SuggestedDatasetSchema& schema, const std::st
     }
   }
   const std::string document = encode_schema_document(schema);
-  return write_whole_file(path, document);
+  return write_whole_file(path, document, context);
 }
 
-Result<SuggestedDatasetSchema> load_suggested_schema(const std::string& path) {
-  NOLT_ASSIGN_OR_RETURN(std::string content, read_whole_file(path));
+Result<SuggestedDatasetSchema> load_suggested_schema(const std::string& path, const ExecutionContext& context) {
+  NOLT_ASSIGN_OR_RETURN(std::string content, read_whole_file(path, context));
   if (!is_valid_utf8(content)) return CoreError::os_error("stream did not contain valid UTF-8");
   NOLT_ASSIGN_OR_RETURN(PersistedSuggestedSchema document, decode_schema_document(content));
   if (document.format_version != kSuggestedSchemaFormatVersion) {

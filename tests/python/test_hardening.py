@@ -4,10 +4,12 @@ code running in the middle of a call, messages that carry NUL characters."""
 
 import gc
 import os
+import signal
 import shutil
 import subprocess
 import sys
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -627,3 +629,150 @@ def test_threads_interleaving_inside_calls():
         sys.setswitchinterval(previous)
     assert errors == [] and results == [True] * 80
 
+
+
+# --------------------------------------------------------------------------
+# Every wait can be interrupted: the signal handlers run inside long calls and
+# blocked file operations, and a handler's exception ends the call unchanged.
+
+WAITS_CHILD = r"""
+import os, resource, signal, sys, tempfile, _nolt_core as core
+
+class Alarm(Exception):
+    pass
+
+raised = Alarm("the alarm rang")
+
+def ring(signum, frame):
+    raise raised
+
+signal.signal(signal.SIGALRM, ring)
+if os.environ.get("NOLT_SANITIZED") != "1":
+    # Reading a file without an end must stop long before this.
+    resource.setrlimit(resource.RLIMIT_AS, (4 << 30, resource.getrlimit(resource.RLIMIT_AS)[1]))
+fifo = os.path.join(tempfile.mkdtemp(), "pipe")
+os.mkfifo(fifo)
+waits = {
+    "load from a pipe without a writer": lambda: core.validate_dataset_file([], fifo),
+    "load from a file without an end": lambda: core.validate_dataset_file([], "/dev/zero"),
+    "save to a pipe without a reader": lambda: core.save_suggested_schema_dataset([], fifo),
+}
+for name, call in waits.items():
+    signal.setitimer(signal.ITIMER_REAL, 0.05)
+    try:
+        call()
+        outcome = "returned"
+    except BaseException as error:
+        outcome = "the alarm's exception" if error is raised else repr(error)
+    signal.setitimer(signal.ITIMER_REAL, 0)
+    print(f"{name}: {outcome}", flush=True)
+"""
+
+
+def test_blocked_file_operations_stop_with_the_handlers_exception():
+    child = subprocess.run(
+        [sys.executable, "-c", WAITS_CHILD], capture_output=True, text=True, timeout=120, env=child_env()
+    )
+    assert child.returncode == 0, child.stderr[-3000:]
+    assert child.stdout.splitlines() == [
+        "load from a pipe without a writer: the alarm's exception",
+        "load from a file without an end: the alarm's exception",
+        "save to a pipe without a reader: the alarm's exception",
+    ]
+
+
+class Alarm(Exception):
+    pass
+
+
+def test_a_long_call_stops_soon_after_a_signal_and_the_next_call_is_unchanged():
+    """10^7 rows per column; the signals land in conversion and in computing."""
+    levels = [f"level-{idx}" for idx in range(1000)]
+    texts = levels * 10_000
+    columns = [
+        ("text", "string", texts),
+        ("number", "integer", list(range(1000)) * 10_000),
+        ("share", "float", np.arange(10**7, dtype=np.float64) / 7),
+        ("again", "categorical", texts),
+    ]
+    expected = core.inspect_dataset(columns)
+    raised = Alarm("interrupted")
+    handled_at = []
+
+    def ring(signum, frame):
+        handled_at.append(time.monotonic())
+        raise raised
+
+    previous = signal.signal(signal.SIGALRM, ring)
+    latencies = []
+    try:
+        for delay in (0.03, 0.25, 0.5):
+            handled_at.clear()
+            signaled_at = time.monotonic() + delay
+            signal.setitimer(signal.ITIMER_REAL, delay)
+            try:
+                core.inspect_dataset(columns)  # a fast machine may finish before the later signals
+                signal.setitimer(signal.ITIMER_REAL, 0)
+            except Alarm as error:
+                assert error is raised
+                latencies.append(handled_at[0] - signaled_at)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert latencies and max(latencies) < 0.2, latencies
+    assert core.inspect_dataset(columns) == expected
+
+
+# --------------------------------------------------------------------------
+# A column stores the text of a str object once, however often it repeats.
+
+REPEATS_CHILD = r"""
+import resource, _nolt_core as core
+ascii_text, other_text = "x" * 2**20, "\u00e9" * 2**19  # 1 MiB of UTF-8 each
+resource.setrlimit(resource.RLIMIT_AS, (1 << 30, resource.getrlimit(resource.RLIMIT_AS)[1]))
+columns = [
+    ("ascii", "string", [ascii_text] * 5000),
+    ("other", "categorical", (other_text,) * 5000),
+    ("iterated", "string", (ascii_text for _ in range(5000))),
+]
+profile = core.profile_dataset(columns)
+print([(column["count"], column["unique_count"]) for column in profile["columns"]])
+"""
+
+
+@needs_plain_allocator
+def test_repeated_texts_are_stored_once_per_column():
+    child = subprocess.run(
+        [sys.executable, "-c", REPEATS_CHILD], capture_output=True, text=True, timeout=300, env=child_env()
+    )
+    assert child.returncode == 0, child.stderr[-3000:]
+    assert child.stdout == "[(5000, 1), (5000, 1), (5000, 1)]\n"
+
+
+def churned_texts(count, length):
+    """Fresh texts, each dropped by the generator one step after it is handed out."""
+    for idx in range(count):
+        text = f"{idx:06d}" * (length // 6) + "\u00e9" * (idx % 2)
+        yield text
+
+
+@pytest.mark.parametrize("length", [6, 18, 120, 1020, 1026, 5000])
+def test_shared_texts_give_the_results_of_copies(length):
+    """Repeated objects, the same texts as distinct objects, and objects that die
+    while the column is read give the same results."""
+    texts = [f"{idx:06d}" * (length // 6) + "\u00e9" * (idx % 2) for idx in range(40)]
+    shared = [texts[(idx * 7919) % 40] for idx in range(3000)]
+    copies = [(text + "!")[:-1] for text in shared]
+    schema = [("c", "categorical", True, None, texts[:5])]
+
+    def results(make_cells):
+        inspection = core.inspect_dataset([("c", "categorical", make_cells())])
+        return inspection, core._validate_dataset_schema([("c", "categorical", make_cells())], schema)
+
+    expected = results(lambda: copies)
+    assert expected[0]["observed_schema"]["columns"][0]["observed_values"] == sorted(texts, key=shared.index)
+    for make_cells in (lambda: shared, lambda: tuple(shared), lambda: iter(shared)):
+        assert results(make_cells) == expected
+    churned = core.profile_dataset([("s", "string", churned_texts(2000, length))])
+    assert churned == core.profile_dataset([("s", "string", list(churned_texts(2000, length)))])
+    assert churned["columns"][0]["unique_count"] == 2000
