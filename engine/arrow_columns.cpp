@@ -383,9 +383,11 @@ class ChunkReader {
     return in_range;
   }
 
+  // Each entry's text is copied into the column once; later rows share it.
   template <class Index>
   bool append_dictionary_cells(const ColumnValues& entries) {
     const Index* indexes = values<Index>();
+    std::vector<Cell> stored(entries.size(), Cell::null());  // null: not copied yet
     bool in_range = true;
     each_row([&](std::int64_t position) {
       const auto index = static_cast<std::int64_t>(indexes[position]);
@@ -394,10 +396,13 @@ class ChunkReader {
         return out_.push_null();
       }
       const Cell& entry = entries[static_cast<std::size_t>(index)];
+      Cell& copy = stored[static_cast<std::size_t>(index)];
       if (entry.is_null()) {
         out_.push_null();
+      } else if (copy.is_null()) {
+        copy = out_.push_text(entries.text(entry));
       } else {
-        out_.push_text(entries.text(entry));
+        out_.push_shared_text(copy);
       }
     });
     return in_range;
