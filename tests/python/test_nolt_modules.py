@@ -58,7 +58,8 @@ def conforms(value, hint):
     """Whether a value has exactly the declared shape: keys in order, int is not bool or float."""
     if typing.is_typeddict(hint):
         hints = typing.get_type_hints(hint)
-        return type(value) is dict and list(value) == list(hints) and all(conforms(value[key], hints[key]) for key in hints)
+        keys = [key for key in hints if key in hint.__required_keys__ or key in value]  # NotRequired keys may be absent
+        return type(value) is dict and list(value) == keys and all(conforms(value[key], hints[key]) for key in keys)
     origin, arguments = typing.get_origin(hint), typing.get_args(hint)
     if origin is typing.Literal:
         return type(value) is str and value in arguments
