@@ -58,11 +58,8 @@ def conforms(value, hint):
     """Whether a value has exactly the declared shape: keys in order, int is not bool or float."""
     if typing.is_typeddict(hint):
         hints = typing.get_type_hints(hint)
-        if type(value) is not dict:
-            return False
-        keys, required = list(value), [key for key in hints if key in hint.__required_keys__]
-        in_order = [key for key in hints if key in value] == keys and keys[: len(required)] == required
-        return in_order and all(conforms(value[key], hints[key]) for key in keys)
+        keys = [key for key in hints if key in hint.__required_keys__ or key in value]  # NotRequired keys may be absent
+        return type(value) is dict and list(value) == keys and all(conforms(value[key], hints[key]) for key in keys)
     origin, arguments = typing.get_origin(hint), typing.get_args(hint)
     if origin is typing.Literal:
         return type(value) is str and value in arguments
@@ -108,8 +105,8 @@ def test_result_types_check_under_mypy_strict(tmp_path):
     user = tmp_path / "user.py"
     user.write_text(
         "import nolt\n"
-        "from nolt.types import DetailedProfile, ValidationReport\n\n"
-        "profile: DetailedProfile = nolt.profile({'a': [1]}, types={'a': 'integer'})\n"
+        "from nolt.types import DatasetProfile, ValidationReport\n\n"
+        "profile: DatasetProfile = nolt.profile({'a': [1]}, types={'a': 'integer'})\n"
         "report: ValidationReport = nolt.validate({'a': [1]}, nolt.suggest_schema({'a': [1]}, types={'a': 'integer'}), types={'a': 'integer'})\n"
         "rows: int = profile['row_count'] + report['error_count']\n"
         "wrong: str = profile['columns'][0]['null_count']\n"
