@@ -105,8 +105,8 @@ def test_result_types_check_under_mypy_strict(tmp_path):
     user = tmp_path / "user.py"
     user.write_text(
         "import nolt\n"
-        "from nolt.types import DatasetProfile, ValidationReport\n\n"
-        "profile: DatasetProfile = nolt.profile({'a': [1]}, types={'a': 'integer'})\n"
+        "from nolt.types import DetailedProfile, ValidationReport\n\n"
+        "profile: DetailedProfile = nolt.profile({'a': [1]}, types={'a': 'integer'})\n"
         "report: ValidationReport = nolt.validate({'a': [1]}, nolt.suggest_schema({'a': [1]}, types={'a': 'integer'}), types={'a': 'integer'})\n"
         "rows: int = profile['row_count'] + report['error_count']\n"
         "wrong: str = profile['columns'][0]['null_count']\n"
