@@ -29,20 +29,27 @@ asan="$(g++ -print-file-name=libasan.so)"
 ubsan="$(g++ -print-file-name=libubsan.so)"
 symbolizer="$(command -v llvm-symbolizer || true)"
 
+# A file, not standard input: worker processes started by spawning import it again.
+cat > "$logs/driver.py" <<'PY'
+import ctypes
+import sys
+
+import pytest
+
+if __name__ == "__main__":
+    status = pytest.main(["-q", "-p", "no:cacheprovider", *sys.argv[1:]])
+    # Reports through log_path; returns without ending the process.
+    ctypes.CDLL(None).__lsan_do_recoverable_leak_check()
+    sys.exit(int(status))
+PY
+
 set +e
 NOLT_SANITIZED=1 PYTHONMALLOC=malloc PYTHONPATH="$dir" \
   ASAN_SYMBOLIZER_PATH="$symbolizer" \
   ASAN_OPTIONS="detect_leaks=1:leak_check_at_exit=0:abort_on_error=1:log_path=$logs/report:$unwind" \
   UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
   LD_PRELOAD="$asan $ubsan" \
-  "$repo/.venv/bin/python" - "$@" <<'PY'
-import ctypes, sys
-import pytest
-status = pytest.main(["-q", "-p", "no:cacheprovider", *sys.argv[1:]])
-# Reports through log_path; returns without ending the process.
-ctypes.CDLL(None).__lsan_do_recoverable_leak_check()
-sys.exit(int(status))
-PY
+  "$repo/.venv/bin/python" "$logs/driver.py" "$@"
 status=$?
 set -e
 
