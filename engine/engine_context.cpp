@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -22,7 +23,33 @@ Executor& executor_for(std::size_t thread_count) {
   return *pool;
 }
 
+// Set by cancel() from the thread that waits for a computation; every
+// computation asks it between columns and every so many cells.
+std::atomic<bool> g_cancelled{false};
+
+class CancelFlag final : public Interrupt {
+ public:
+  Status check() const override {
+    if (g_cancelled.load(std::memory_order_relaxed)) return CoreError::value_error("the computation was cancelled");
+    return Status();
+  }
+};
+
+const CancelFlag kCancelFlag;
+
 }  // namespace
+
+PyObject* cancel(PyObject*, PyObject*) {
+  g_cancelled.store(true, std::memory_order_relaxed);
+  Py_RETURN_NONE;
+}
+
+PyObject* uncancel(PyObject*, PyObject*) {
+  g_cancelled.store(false, std::memory_order_relaxed);
+  Py_RETURN_NONE;
+}
+
+ExecutionContext serial_engine_context() { return ExecutionContext{nullptr, &kCancelFlag}; }
 
 Result<ExecutionContext> engine_context(PyObject* threads) {
   std::size_t thread_count = 0;
@@ -34,8 +61,8 @@ Result<ExecutionContext> engine_context(PyObject* threads) {
   }
   if (thread_count == 0) thread_count = Executor::usable_cpu_count();
   if (thread_count > kMostThreads) thread_count = kMostThreads;
-  if (thread_count == 1) return ExecutionContext{};
-  return ExecutionContext{&executor_for(thread_count), nullptr};
+  if (thread_count == 1) return ExecutionContext{nullptr, &kCancelFlag};
+  return ExecutionContext{&executor_for(thread_count), &kCancelFlag};
 }
 
 }  // namespace nolt::engine

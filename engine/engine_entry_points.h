@@ -30,6 +30,14 @@ auto without_interpreter_lock(Body&& body) {
 // as the CPUs this process may use). Pools are made once per thread count and
 // kept for the life of the process.
 Result<ExecutionContext> engine_context(PyObject* threads);
+// On the calling thread, stopped by cancel() like the others.
+ExecutionContext serial_engine_context();
+
+// cancel() makes every running computation stop at its next check with an
+// error; uncancel() lets computations run again. nolt calls cancel() when the
+// thread waiting for a computation is interrupted (Ctrl-C).
+PyObject* cancel(PyObject*, PyObject*);
+PyObject* uncancel(PyObject*, PyObject*);
 
 // The columns of one dataset argument, which is one of:
 // - the core's column tuples, converted as _nolt_core converts them;

@@ -25,6 +25,8 @@ PyMethodDef g_functions[] = {
     {"drift", NOLT_FAST(drift), METH_FASTCALL | METH_KEYWORDS, "drift(before_columns, after_columns, threads)\n--\n\n"},
     {"validate", NOLT_FAST(validate), METH_FASTCALL | METH_KEYWORDS,
      "validate(columns, schema_path, schema_columns, failure_cases)\n--\n\n"},
+    {"cancel", cancel, METH_NOARGS, "cancel()\n--\n\nStops the running computations at their next check."},
+    {"uncancel", uncancel, METH_NOARGS, "uncancel()\n--\n\nLets computations run again after cancel()."},
     {nullptr, nullptr, 0, nullptr},
 };
 

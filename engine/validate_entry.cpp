@@ -44,8 +44,9 @@ PyObject* validate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
       NOLT_ASSIGN_OR_RETURN(schema_columns, py::build_suggested_columns(std::move(taken_columns)));
     }
     // Validation runs on the calling thread for now, without the interpreter lock.
+    const ExecutionContext context = serial_engine_context();
     NOLT_ASSIGN_OR_RETURN(std::vector<DetailedIssue> issues, without_interpreter_lock([&] {
-                            return validate_with_detail(columns, schema_columns, kSerialContext);
+                            return validate_with_detail(columns, schema_columns, context);
                           }));
     return py::detailed_report_to_dict(issues, failure_cases != 0);
   });

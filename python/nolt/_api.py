@@ -17,8 +17,9 @@ from __future__ import annotations
 
 import json
 import os
-from collections.abc import Mapping, Sequence, Sized
-from typing import Any
+import threading
+from collections.abc import Callable, Mapping, Sequence, Sized
+from typing import Any, TypeVar
 
 import _nolt_core
 
@@ -267,6 +268,43 @@ def schema_columns(schema: SuggestedSchema) -> list[SchemaColumnTuple]:
 
 # -- the computations ------------------------------------------------------------------------
 
+_T = TypeVar("_T")
+
+
+def _stoppable(call: Callable[[], _T]) -> _T:
+    """Runs an engine function so that Ctrl-C stops it.
+
+    The engine computes without the interpreter lock, where no signal handler can run. On the
+    main thread the call runs on a helper thread while this one waits, runs the handlers and,
+    when one raises, cancels the computation (it stops at its next check) and raises that
+    exception. A helper stuck in a blocking wait (a pipe without a writer) is left behind after
+    a second.
+    """
+    if threading.current_thread() is not threading.main_thread():
+        return call()
+    outcome: list[Any] = []
+
+    def run() -> None:
+        try:
+            outcome.append((True, call()))
+        except BaseException as error:  # handed to the waiting thread
+            outcome.append((False, error))
+
+    _engine.uncancel()
+    helper = threading.Thread(target=run, name="nolt-engine", daemon=True)
+    helper.start()
+    try:
+        helper.join()
+    except BaseException:
+        _engine.cancel()
+        helper.join(1.0)
+        raise
+    finished, value = outcome[0]
+    if not finished:
+        raise value
+    result: _T = value
+    return result
+
 
 def core_version() -> str:
     return _nolt_core.version()
@@ -274,23 +312,23 @@ def core_version() -> str:
 
 def profile(columns: Prepared, threads: int | None = None) -> DetailedProfile:
     """The core's profile with each column's details, from one conversion of the columns."""
-    return _engine.profile(columns, thread_count(threads), True)
+    return _stoppable(lambda: _engine.profile(columns, thread_count(threads), True))
 
 
 def observed_schema(columns: Prepared, threads: int | None = None) -> ObservedSchema:
-    return _engine.observed_schema(columns, thread_count(threads))
+    return _stoppable(lambda: _engine.observed_schema(columns, thread_count(threads)))
 
 
 def suggest_schema(columns: Prepared, threads: int | None = None) -> SuggestedSchema:
-    return _engine.suggest_schema(columns, thread_count(threads))
+    return _stoppable(lambda: _engine.suggest_schema(columns, thread_count(threads)))
 
 
 def inspect(columns: Prepared, threads: int | None = None) -> Inspection:
-    return _engine.inspect(columns, thread_count(threads))
+    return _stoppable(lambda: _engine.inspect(columns, thread_count(threads)))
 
 
 def save_schema(columns: Prepared, path: str | os.PathLike[str], threads: int | None = None) -> None:
-    _engine.save_schema(columns, path_text(path), thread_count(threads))
+    _stoppable(lambda: _engine.save_schema(columns, path_text(path), thread_count(threads)))
 
 
 def validate(columns: Prepared, schema: SchemaArgument, threads: int | None = None,
@@ -303,16 +341,16 @@ def validate(columns: Prepared, schema: SchemaArgument, threads: int | None = No
     thread_count(threads)
     tuples = column_tuples(columns)
     if isinstance(schema, (str, os.PathLike)):
-        return _engine.validate(tuples, path_text(schema), None, failure_cases)
+        return _stoppable(lambda: _engine.validate(tuples, path_text(schema), None, failure_cases))
     if isinstance(schema, Mapping):
-        return _engine.validate(tuples, None, schema_columns(schema), failure_cases)
+        return _stoppable(lambda: _engine.validate(tuples, None, schema_columns(schema), failure_cases))
     # anything else goes to the engine, which says what is wrong with it as the core does
-    return _engine.validate(tuples, None, schema, failure_cases)
+    return _stoppable(lambda: _engine.validate(tuples, None, schema, failure_cases))
 
 
 def compare(before: Prepared, after: Prepared, threads: int | None = None) -> DatasetComparison:
-    return _engine.compare(before, after, thread_count(threads))
+    return _stoppable(lambda: _engine.compare(before, after, thread_count(threads)))
 
 
 def drift(before: Prepared, after: Prepared, threads: int | None = None) -> DriftReport:
-    return _engine.drift(before, after, thread_count(threads))
+    return _stoppable(lambda: _engine.drift(before, after, thread_count(threads)))

@@ -236,3 +236,32 @@ def test_the_engine_reads_pandas_frames_as_their_adapter_does(drawn, operation):
         except (pa.ArrowException, ValueError, OverflowError):  # a type or range pandas does not hold
             continue
         assert _engine(operation, frame, types, 2) == _core(operation, frame, types)
+
+
+def test_a_signal_stops_an_engine_computation_and_the_next_call_is_unchanged():
+    import signal
+    import time
+
+    import numpy as np
+
+    rng = np.random.default_rng(7)
+    table = pa.table({f"x{idx}": rng.standard_normal(5_000_000) for idx in range(4)})
+    expected = nolt.profile(table, threads=1)
+
+    class Alarm(Exception):
+        pass
+
+    def ring(signum, frame):
+        raise Alarm("stop")
+
+    previous = signal.signal(signal.SIGALRM, ring)
+    try:
+        started = time.monotonic()
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        with pytest.raises(Alarm):
+            nolt.profile(table, threads=1)
+        assert time.monotonic() - started < 0.5
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert nolt.profile(table, threads=1) == expected
