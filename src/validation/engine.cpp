@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/name_join.h"
+#include "validation/allowed_set.h"
 
 namespace nolt {
 
@@ -12,32 +13,6 @@ ValidationIssue make_issue(IssueCode code, std::string_view column, std::optiona
                            std::optional<IssueValue> observed = std::nullopt) {
   return ValidationIssue{code, Severity::Error, std::string(column), std::move(expected), std::move(observed)};
 }
-
-// The allowed values a column of one logical type can be tested against. A
-// string and a boolean never match each other, so the two kinds are kept apart.
-class AllowedSet {
- public:
-  AllowedSet(const std::vector<SuggestedValue>& values, LogicalType type) {
-    const bool admits_text = type == LogicalType::String || type == LogicalType::Categorical;
-    const bool admits_boolean = type == LogicalType::Boolean || type == LogicalType::Categorical;
-    for (const SuggestedValue& value : values) {
-      if (const std::string* text = std::get_if<std::string>(&value)) {
-        if (admits_text) texts_.insert(std::string_view(*text));
-      } else if (admits_boolean) {
-        (std::get<bool>(value) ? allows_true_ : allows_false_) = true;
-      }
-    }
-  }
-
-  bool empty() const noexcept { return texts_.empty() && !allows_true_ && !allows_false_; }
-  bool contains_text(std::string_view text) const { return texts_.contains(text); }
-  bool contains_boolean(bool value) const noexcept { return value ? allows_true_ : allows_false_; }
-
- private:
-  TextViewSet texts_;
-  bool allows_true_ = false;
-  bool allows_false_ = false;
-};
 
 // The cells of a column in stretches of kInterruptStride, with an interrupt
 // check before every stretch but the first; visit(cell) returns false to stop.

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "common/name_join.h"
+#include "validation/allowed_set.h"
 
 namespace nolt {
 
@@ -109,31 +110,6 @@ DetailedIssue detailed(const ValidationIssue& issue, FailureDetail detail) {
                        std::move(detail)};
 }
 
-// The allowed values of a column as the core tests them: text and booleans
-// kept apart, only the kinds the logical type admits.
-class AllowedValues {
- public:
-  AllowedValues(const std::vector<SuggestedValue>& values, LogicalType type) {
-    const bool admits_text = type == LogicalType::String || type == LogicalType::Categorical;
-    const bool admits_boolean = type == LogicalType::Boolean || type == LogicalType::Categorical;
-    for (const SuggestedValue& value : values) {
-      if (const std::string* text = std::get_if<std::string>(&value)) {
-        if (admits_text) texts_.insert(std::string_view(*text));
-      } else if (admits_boolean) {
-        (std::get<bool>(value) ? allows_true_ : allows_false_) = true;
-      }
-    }
-  }
-  bool empty() const noexcept { return texts_.empty() && !allows_true_ && !allows_false_; }
-  bool contains_text(std::string_view text) const { return texts_.contains(text); }
-  bool contains_boolean(bool value) const noexcept { return value ? allows_true_ : allows_false_; }
-
- private:
-  TextViewSet texts_;
-  bool allows_true_ = false;
-  bool allows_false_ = false;
-};
-
 // One disallowed value: its detail, and whether its cells are unreadable
 // (text in a boolean column), which makes its issue part of unreadable_value.
 struct DisallowedValue {
@@ -164,7 +140,7 @@ Status scan_column(const SuggestedColumnSchema& schema_column, const ColumnValue
   if (check_fit) found.unreadable.failure_values.emplace();
   const bool check_nulls = !schema_column.nullable;
 
-  std::optional<AllowedValues> allowed;
+  std::optional<AllowedSet> allowed;
   if (schema_column.constraints.allowed_values) {
     allowed.emplace(*schema_column.constraints.allowed_values, type);
     if (allowed->empty()) allowed.reset();
