@@ -33,6 +33,7 @@ from __future__ import annotations
 
 import argparse
 import dataclasses
+import gc
 import os
 import re
 import sys
@@ -516,7 +517,13 @@ def main(argv: Sequence[str] | None = None) -> int:
             stream.reconfigure(errors="backslashreplace")
     with warnings.catch_warnings():
         warnings.showwarning = _show_warning
-        return _main(argv)
+        status = _main(argv)
+    if argv is None:
+        # Run as the program, which ends now: the interpreter's exit frees what is left by
+        # reference counts, and the cyclic collector need not walk the whole heap (every
+        # module of pyarrow and numpy) several times over first.
+        gc.freeze()
+    return status
 
 
 def _main(argv: Sequence[str] | None) -> int:
