@@ -26,7 +26,7 @@ import _nolt_core
 import nolt._engine as _engine
 from nolt import _arrow, _pandas, _polars
 from nolt._adapters import _unique_names, build_column, container_kind, to_columns
-from nolt._columns import LOGICAL_TYPES, TEXT_TYPES, Types, check_types
+from nolt._columns import LOGICAL_TYPES, TEXT_TYPES, Types, check_types, optional_module
 from nolt.types import (
     ColumnTuple,
     DatasetComparison,
@@ -105,15 +105,32 @@ def _pandas_arrow(series: Any, natural: str) -> Any | None:
     if dtype_name == "ArrowDtype" or (dtype_name == "StringDtype" and dtype.storage == "pyarrow"):
         array = series.array.__arrow_array__()
         return None if pa.types.is_dictionary(array.type) and pa.types.is_string_view(array.type.value_type) else array
-    if (numpy_dtype and dtype.kind in "biuf") or dtype_name in ("IntegerDtype", "BooleanDtype") or dtype.kind == "M":
+    if numpy_dtype and (dtype.kind == "f" or (dtype.kind == "M" and _numpy().datetime_data(dtype)[0] in _ARROW_UNITS)):
+        # The array as it is (no copy), its NaN or NaT markers as nulls when it has any.
+        np, values = _numpy(), series.to_numpy()
+        missing = np.isnan(values) if dtype.kind == "f" else np.isnat(values)
+        mask = missing if missing.any() else None
+        if dtype.kind == "f":
+            return pa.array(values, mask=mask)
+        # pyarrow copies datetime64 values one by one; as their int64 counts they are taken over.
+        return pa.array(values.view("int64"), mask=mask).view(pa.timestamp(np.datetime_data(dtype)[0]))
+    if (numpy_dtype and dtype.kind in "biu") or dtype_name in ("IntegerDtype", "BooleanDtype") or dtype.kind == "M":
         if natural == "float" and not numpy_dtype:
             return None
         return pa.array(series, from_pandas=True)
     if dtype_name == "CategoricalDtype" and natural == "categorical" and series.cat.categories.inferred_type == "string":
         codes = series.cat.codes.to_numpy()
         labels = pa.array(series.cat.categories.to_numpy(dtype=object), pa.string())
-        return pa.DictionaryArray.from_arrays(pa.array(codes, mask=codes < 0), labels)
+        missing = codes < 0
+        return pa.DictionaryArray.from_arrays(pa.array(codes, mask=missing if missing.any() else None), labels)
     return None
+
+
+_ARROW_UNITS = ("s", "ms", "us", "ns")  # the units of Arrow's timestamps
+
+
+def _numpy() -> Any:
+    return optional_module("numpy")
 
 
 def _pandas_plan(frame: Any, types: Types | None) -> dict[str, Any]:
