@@ -279,3 +279,20 @@ def test_duplicate_and_empty_names_of_frames_and_dicts_are_refused(make, message
     with pytest.raises(ValueError) as info:
         nolt.profile(data, types={"": "integer"} if isinstance(data, dict) else None)
     assert str(info.value) == f"column names must be unique and not empty: {message}"
+
+
+@pytest.mark.parametrize("row_group_size", [2, 1000])
+@pytest.mark.parametrize("drawn", [False, True])
+def test_a_parquet_file_reads_alike_from_its_path_or_memory_with_or_without_a_progress_bar(row_group_size, drawn, tmp_path):
+    pa, parquet = pytest.importorskip("pyarrow"), pytest.importorskip("pyarrow.parquet")
+    from nolt import _read_arrow, _readers
+    from nolt._progress import Progress
+
+    table = pa.Table.from_arrays([pa.array([1, None, 3, 4, 5]), pa.array(["u", "v", None, "u", "w"])], names=["a", "a"])
+    path = tmp_path / "dup.parquet"
+    parquet.write_table(table, path, row_group_size=row_group_size)
+    expected = table.rename_columns(["a", "a.1"])
+    for source in (_readers.open_source(str(path)), _readers.Source(str(path), "-", path.read_bytes())):
+        progress = Progress("dup.parquet", 1, stream=io.StringIO(), enabled=drawn)
+        read = _read_arrow.read_parquet(source, ReadOptions(rename_duplicates=True), progress)
+        assert read.equals(expected) and read.schema == expected.schema
