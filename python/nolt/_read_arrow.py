@@ -371,21 +371,19 @@ def _json_array(logical_type: str, cells: list[Any]) -> Any:
 
 
 def read_parquet(source: Source, options: ReadOptions, progress: Progress) -> Any:
-    """The file's Arrow Table, read by pyarrow's own file (no Python reads, every core decoding).
+    """The file's Arrow Table, read by pyarrow's own file object (no reads through Python).
 
-    Row group by row group while a progress bar is shown, else in one call."""
+    Row group by row group, each decoded on every core; the groups stay the table's chunks
+    (reading the whole file in one call would copy every column into one chunk)."""
     pa, parquet = _pa(), optional_module("pyarrow.parquet")
     with pa.BufferReader(source.content) if source.content is not None else pa.OSFile(source.path) as handle:
         parquet_file = parquet.ParquetFile(handle)
         groups = parquet_file.num_row_groups
-        if progress.enabled and groups > 1:
-            progress.total = groups
-            tables = []
-            for group in range(groups):
-                tables.append(parquet_file.read_row_group(group))
-                progress.update(group + 1)
-            table = pa.concat_tables(tables)
-        else:
-            table = parquet_file.read()
+        progress.total = max(groups, 1)
+        tables = []
+        for group in range(groups):
+            tables.append(parquet_file.read_row_group(group))
+            progress.update(group + 1)
+        table = pa.concat_tables(tables) if tables else parquet_file.schema_arrow.empty_table()
     names = checked_names(table.column_names, source, options.rename_duplicates)
     return table.rename_columns(names)
