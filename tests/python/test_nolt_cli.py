@@ -466,3 +466,18 @@ def test_an_ascii_only_output_shows_other_characters_escaped(tmp_path):
     )
     assert completed.returncode == 0, completed.stderr
     assert b"Z\\xfcrich" in completed.stdout
+
+
+def test_called_in_process_the_command_line_leaves_the_garbage_collector_as_it_was(monkeypatch, capsys):
+    import gc
+
+    frozen = gc.get_freeze_count()
+    assert cli.main(["profile", ORDERS]) == 0
+    assert gc.get_freeze_count() == frozen
+    monkeypatch.setattr(sys, "argv", ["nolt", "profile", ORDERS])
+    try:
+        assert cli.main() == 0  # run as the program: what is left is frozen for its exit
+        assert gc.get_freeze_count() > frozen
+    finally:
+        gc.unfreeze()
+    assert capsys.readouterr().out.count("orders.csv: ") == 2
