@@ -354,3 +354,18 @@ def compare(before: Prepared, after: Prepared, threads: int | None = None) -> Da
 
 def drift(before: Prepared, after: Prepared, threads: int | None = None) -> DriftReport:
     return _stoppable(lambda: _engine.drift(before, after, thread_count(threads)))
+
+
+# -- for nolt.dask's partitions ---------------------------------------------------------------
+
+
+def profile_part(columns: Prepared, details: bool) -> DetailedProfile:
+    """One partition's profile, with its details when asked (computed on a Dask worker)."""
+    return _engine.profile(columns, thread_count(None), details)  # type: ignore[no-any-return]
+
+
+def prepared_column(prepared: Prepared, position: int) -> ColumnTuple:
+    """One column of a prepared dataset as the adapters make it."""
+    if isinstance(prepared, dict):
+        return prepared["fallback"](position)  # type: ignore[no-any-return]
+    return prepared[position]
