@@ -369,3 +369,11 @@ def prepared_column(prepared: Prepared, position: int) -> ColumnTuple:
     if isinstance(prepared, dict):
         return prepared["fallback"](position)  # type: ignore[no-any-return]
     return prepared[position]
+
+
+def prepared_arrow(prepared: Prepared, position: int) -> Any | None:
+    """One column of an Arrow plan as the Arrow array the engine reads, or None where the
+    column goes through its adapter."""
+    if not isinstance(prepared, dict) or prepared["types"][position] is False:
+        return None
+    return prepared["arrow"].column(position).combine_chunks()

@@ -244,8 +244,10 @@ def profile_partition(frame: Any, types: dict[str, str], observe: bool, index: i
         return PartitionPart(rows, _located_failure(frame, types, error))
     part = PartitionPart(rows=rows)
     for position, summary in enumerate(found["columns"]):
-        column = _api.prepared_column(prepared, position)
-        column_part = _column_part(column, observe, details, index)
+        array = _api.prepared_arrow(prepared, position)
+        column_part = None if array is None else _arrow_part(array, summary["logical_type"], observe, details, index)
+        if column_part is None:
+            column_part = _column_part(_api.prepared_column(prepared, position), observe, details, index)
         column_part.nulls = summary["null_count"]
         column_part.details = summary.get("details")
         part.columns.append(column_part)
@@ -256,7 +258,10 @@ def _column_part(column: ColumnTuple, observe: bool, details: bool, index: int) 
     logical_type = column[1]
     if details and logical_type in TEXT_TYPES:
         return _tallied_part(column, observe, index)
-    cells = cells_of(column)
+    return _cells_part(cells_of(column), logical_type, observe)
+
+
+def _cells_part(cells: Cells, logical_type: str, observe: bool) -> ColumnPart:
     part = ColumnPart(nulls=cells.nulls, bools=_first_bools(cells.bools))
     if logical_type in NUMERIC:
         floats = cells.floats
@@ -273,6 +278,47 @@ def _column_part(column: ColumnTuple, observe: bool, details: bool, index: int) 
         part.head = [str(text) for text in texts[: OBSERVED_LIMIT + 1]]
     part.distinct = (texts, np.unique(cells.ints), np.unique(_float_bits(cells.floats)))
     return part
+
+
+def _arrow_part(array: Any, logical_type: str, observe: bool, details: bool, index: int) -> ColumnPart | None:
+    """A column's part read from the Arrow array the engine read, or None for a kind of array
+    that is left to the column tuples."""
+    pa = optional_module("pyarrow")
+    kind = array.type
+    present = array.drop_null()
+    if logical_type == "integer" and pa.types.is_integer(kind):
+        return _cells_part(Cells(len(array), ints=present.to_numpy().astype(np.int64)), logical_type, observe)
+    if logical_type == "float" and (pa.types.is_float32(kind) or pa.types.is_float64(kind)):
+        # Arrow keeps a NaN apart from null: here it is a value, as the engine reads it
+        return _cells_part(Cells(len(array), floats=present.to_numpy().astype(np.float64)), logical_type, observe)
+    if logical_type == "boolean" and pa.types.is_boolean(kind):
+        return _cells_part(Cells(len(array), bools=present.to_numpy(zero_copy_only=False).astype(bool)), logical_type, observe)
+    if logical_type in TEXT_TYPES:
+        if pa.types.is_dictionary(kind):
+            encoded, words = array.indices, array.dictionary
+        elif pa.types.is_string(kind) or pa.types.is_large_string(kind):
+            encoded_array = array.dictionary_encode()
+            encoded, words = encoded_array.indices, encoded_array.dictionary
+        else:
+            return None
+        if not (pa.types.is_string(words.type) or pa.types.is_large_string(words.type)):
+            return None
+        codes = encoded.fill_null(-1).to_numpy().astype(np.int64)
+        rows = np.flatnonzero(codes >= 0)
+        found, first, counts = np.unique(codes[rows], return_index=True, return_counts=True)
+        order = np.argsort(first, kind="stable")
+        texts = words.take(pa.array(found[order])).to_numpy(zero_copy_only=False).astype(object)
+        part = ColumnPart()
+        if observe:
+            part.head = [str(text) for text in texts[: OBSERVED_LIMIT + 1]]
+        none = np.empty(0, np.int64)
+        if details:
+            firsts = (np.int64(index) << _POSITION_BITS) + rows[first[order]]
+            part.distinct = (texts, counts[order].astype(np.int64), firsts, none, none, none, none, none, none, np.empty(0, np.float64))
+        else:
+            part.distinct = (texts, none, none)
+        return part
+    return None
 
 
 TEXT_TYPES = ("string", "categorical")

@@ -200,7 +200,14 @@ def test_the_command_line_gives_the_same_output_with_dask(cluster, tmp_path, cap
         frame.iloc[start : start + 6].to_parquet(tmp_path / "parts" / f"{start:02}.parquet")
     frame.to_parquet(tmp_path / "whole.parquet")
     address = ["--scheduler", cluster.scheduler.address] if scheduler == "cluster" else []
-    for command in (["profile"], ["suggest", "-o", str(tmp_path / "schema.json")], ["drift"], ["validate", "--schema", str(tmp_path / "schema.json")]):
+    nolt.save_schema(frame.fillna({"a": 0}), tmp_path / "strict.json")  # the missing a's fail it, in every part
+    for command in (
+        ["profile"],
+        ["suggest", "-o", str(tmp_path / "schema.json")],
+        ["drift"],
+        ["validate", "--schema", str(tmp_path / "schema.json")],
+        ["validate", "--schema", str(tmp_path / "strict.json")],
+    ):
         sources = ["whole.parquet"] * (2 if command == ["drift"] else 1)
         assert main([*command, *(str(tmp_path / source) for source in sources), "--json"]) in (0, 1)
         expected = capsys.readouterr().out
