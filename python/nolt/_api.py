@@ -359,9 +359,11 @@ def drift(before: Prepared, after: Prepared, threads: int | None = None) -> Drif
 # -- for nolt.dask's partitions ---------------------------------------------------------------
 
 
-def profile_part(columns: Prepared, details: bool) -> DetailedProfile:
+def profile_part(columns: Prepared, details: bool) -> dict[str, Any]:
     """One partition's profile, with its details when asked (computed on a Dask worker)."""
-    return _engine.profile(columns, thread_count(None), details)  # type: ignore[no-any-return]
+    if details:
+        return dict(_engine.profile(columns, thread_count(None), True))
+    return dict(_engine.profile(columns, thread_count(None), False))
 
 
 def prepared_column(prepared: Prepared, position: int) -> ColumnTuple:

@@ -420,9 +420,13 @@ def split(part: PartitionPart, bounds: list[Any], buckets: int) -> tuple[list[An
             # positions and shown values follow their keys (the arrays at 0, 3 and 6).
             distinct = column.distinct
             keyed = list(distinct) if len(distinct) == 3 else [distinct[0]] * 3 + [distinct[3]] * 3 + [distinct[6]] * 4
-            hashes = {id(keys): _hash_buckets(keys, buckets) for keys in keyed}
+            hashes: dict[int, Any] = {}
+            for keys in keyed:
+                if id(keys) not in hashes:
+                    hashes[id(keys)] = _hash_buckets(keys, buckets)
             for bucket in range(buckets):
-                pieces[bucket].append(tuple(values[hashes[id(keys)] == bucket] for values, keys in zip(distinct, keyed)))
+                chosen = {key: where == bucket for key, where in hashes.items()}
+                pieces[bucket].append(tuple(values[chosen[id(keys)]] for values, keys in zip(distinct, keyed)))
     return tuple(pieces)
 
 
@@ -467,7 +471,10 @@ def merge_bucket(*pieces: list[Any]) -> Bucket:
             distinct.append(count)
         else:
             joined = [np.concatenate([part[index] for part in parts]) for index in range(10)]
-            found = [_merge_tallies(*joined[start : start + 3], joined[start] if start < 6 else joined[9]) for start in (0, 3, 6)]
+            found = [
+                _merge_tallies(joined[start], joined[start + 1], joined[start + 2], joined[start] if start < 6 else joined[9])
+                for start in (0, 3, 6)
+            ]
             doubles.append(None)
             distinct.append(sum(count for count, _ in found))
             tops[position] = best_tallies([tally for _, kind_tops in found for tally in kind_tops])
@@ -580,7 +587,8 @@ def validate_partition(frame: Any, types: dict[str, str], plan: list[tuple[int, 
             if position not in wanted:
                 _api.validate([column], [])
             for index in wanted.get(position, []):
-                findings[index] = list(_api.validate([column], [plan[index][1]], failure_cases=True)["issues"])
+                issues: Any = _api.validate([column], [plan[index][1]], failure_cases=True)["issues"]
+                findings[index] = list(issues)
         except Exception as error:
             return ValidationPart(rows, (CONVERT, position, error))
     return ValidationPart(rows, None, findings)

@@ -341,7 +341,7 @@ def _details(logical_type: str, columns: list[parts.ColumnPart], tops: list[list
     """A column's details from the partitions' own: counts add, lengths and instants merge, and
     the most frequent values are the best of the hash buckets' (each value lives in one bucket,
     counted over every partition) and of the booleans."""
-    found = [column.details for column in columns if column.details is not None]
+    found: list[dict[str, Any]] = [column.details for column in columns if column.details is not None]
     if not found:
         return None
     merged = dict(found[0])

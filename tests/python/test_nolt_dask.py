@@ -70,6 +70,7 @@ def frames(draw):
             "u": pd.array([f"u{index}" for index in range(rows)], dtype="string"),
             "c": pd.Categorical(cells(st.sampled_from(["x", "y", "z", None]))),
             "d": pd.to_datetime(cells(st.none() | st.integers(0, 10**15)), unit="us"),
+            "z": pd.to_datetime(cells(st.none() | st.integers(-(10**12), 10**12)), unit="ms", utc=True),
             "k": pd.array(cells(st.none() | texts), dtype="string"),
         }
     )
