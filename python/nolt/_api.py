@@ -366,6 +366,16 @@ def profile_part(columns: Prepared, details: bool) -> dict[str, Any]:
     return dict(_engine.profile(columns, thread_count(None), False))
 
 
+def remember_columns(prepared: Prepared) -> Prepared:
+    """The prepared dataset, its adapters' columns made once: when the engine has asked for one,
+    ``prepared_column`` gives it again without converting the cells a second time."""
+    if isinstance(prepared, dict):
+        made: dict[int, ColumnTuple] = {}
+        convert = prepared["fallback"]
+        prepared = {**prepared, "fallback": lambda index: made[index] if index in made else made.setdefault(index, convert(index))}
+    return prepared
+
+
 def prepared_column(prepared: Prepared, position: int) -> ColumnTuple:
     """One column of a prepared dataset as the adapters make it."""
     if isinstance(prepared, dict):

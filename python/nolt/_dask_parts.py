@@ -238,7 +238,7 @@ def profile_partition(frame: Any, types: dict[str, str], observe: bool, index: i
     """
     rows = len(frame)
     try:
-        (prepared,) = _api.prepare(types, frame)
+        prepared = _api.remember_columns(_api.prepare(types, frame)[0])
         found = _api.profile_part(prepared, details)
     except Exception as error:  # the one-machine call meets the same error: which one first is decided later
         return PartitionPart(rows, _located_failure(frame, types, error))
