@@ -650,6 +650,13 @@ class DriftPart:
 
 
 def drift_partition(frame: Any, types: dict[str, str]) -> DriftPart:
+    """Whether each column of the partition holds a null, as the engine reads the partition; a
+    partition the engine refuses is read again as column tuples to find the failing column."""
+    try:
+        (prepared,) = _api.prepare(types, frame)
+        return DriftPart(None, [column["null_count"] != 0 for column in _api.profile_part(prepared, False)["columns"]])
+    except Exception:  # the column tuples say which column fails and at which stage
+        pass
     columns, failure = read_partition(frame, types)
     if failure is not None:
         return DriftPart(failure)
