@@ -371,3 +371,38 @@ def compare(before: Prepared, after: Prepared, threads: int | None = None) -> Da
 
 def drift(before: Prepared, after: Prepared, threads: int | None = None) -> DriftReport:
     return _stoppable(lambda: _engine.drift(before, after, thread_count(threads)))
+
+
+# -- for nolt.dask's partitions ---------------------------------------------------------------
+
+
+def profile_part(columns: Prepared, details: bool) -> dict[str, Any]:
+    """One partition's profile, with its details when asked (computed on a Dask worker)."""
+    if details:
+        return dict(_engine.profile(columns, thread_count(None), True))
+    return dict(_engine.profile(columns, thread_count(None), False))
+
+
+def remember_columns(prepared: Prepared) -> Prepared:
+    """The prepared dataset, its adapters' columns made once: when the engine has asked for one,
+    ``prepared_column`` gives it again without converting the cells a second time."""
+    if isinstance(prepared, dict):
+        made: dict[int, ColumnTuple] = {}
+        convert = prepared["fallback"]
+        prepared = {**prepared, "fallback": lambda index: made[index] if index in made else made.setdefault(index, convert(index))}
+    return prepared
+
+
+def prepared_column(prepared: Prepared, position: int) -> ColumnTuple:
+    """One column of a prepared dataset as the adapters make it."""
+    if isinstance(prepared, dict):
+        return prepared["fallback"](position)  # type: ignore[no-any-return]
+    return prepared[position]
+
+
+def prepared_arrow(prepared: Prepared, position: int) -> Any | None:
+    """One column of an Arrow plan as the Arrow array the engine reads, or None where the
+    column goes through its adapter."""
+    if not isinstance(prepared, dict) or prepared["types"][position] is False:
+        return None
+    return prepared["arrow"].column(position).combine_chunks()

@@ -307,13 +307,13 @@ def _print_suggestion(args: argparse.Namespace, inputs: Inputs, result: tuple[_a
 
 
 def _validate(args: argparse.Namespace, inputs: Inputs) -> tuple[ValidationReport, int]:
-    if args.dask:  # the core's report: the failure detail is not computed on Dask yet
+    if args.dask:
         if not os.path.isfile(args.schema):
             raise ReadError(f"no such schema file: {args.schema}")
         with _dask(args) as on_dask:
             (frame,) = inputs.frames(args, args.data)
             try:
-                report = on_dask.validate(frame, args.schema, types=inputs.types)
+                report = on_dask.validate(frame, args.schema, types=inputs.types, failure_cases=True)
             except (OSError, ValueError) as error:
                 raise ReadError(f"cannot read schema {args.schema}: {error}") from None
             return report, len(frame)

@@ -33,7 +33,7 @@ from nolt._pandas import _INFERRED, BACKEND
 from nolt.types import (
     ColumnTuple,
     DatasetComparison,
-    DatasetProfile,
+    DetailedProfile,
     DriftReport,
     Inspection,
     ObservedSchema,
@@ -222,7 +222,10 @@ class _Observed:
 
 def _small(part: parts.PartitionPart, buckets: int) -> tuple[parts.PartitionPart, list[Any]]:
     """The partition's part without its arrays (what the final merge needs), and its samples."""
-    columns = [parts.ColumnPart(column.nulls, None, None, column.specials, column.bools, column.head) for column in part.columns]
+    columns = [
+        parts.ColumnPart(column.nulls, None, None, column.specials, column.bools, column.head, (), column.details, column.bool_tallies)
+        for column in part.columns
+    ]
     return parts.PartitionPart(part.rows, part.failure, columns), parts.samples(part, buckets)
 
 
@@ -250,7 +253,7 @@ def _stats_plan(summaries: list[list[tuple[int, float, float, int]]], numeric: l
     return scales, extremes, wanted
 
 
-def _observe_graph(frame: Any, types: dict[str, str], observe: bool) -> Any:
+def _observe_graph(frame: Any, types: dict[str, str], observe: bool, details: bool) -> Any:
     """The delayed graph of one frame's profile parts; computed together with other graphs."""
     names = _names(frame)
     numeric = [types[name] in parts.NUMERIC for name in names]
@@ -258,7 +261,9 @@ def _observe_graph(frame: Any, types: dict[str, str], observe: bool) -> Any:
     # Buckets of the sort and of the distinct count: about the square root of the partitions,
     # so that the pieces exchanged (partitions x buckets) stay few and each bucket stays small.
     count = math.isqrt(len(partitions) - 1) + 1 if partitions else 1
-    profiled = [delayed(parts.profile_partition, pure=True)(part, types, observe) for part in partitions]
+    profiled = [
+        delayed(parts.profile_partition, pure=True)(part, types, observe, index, details) for index, part in enumerate(partitions)
+    ]
     heads = [delayed(_small, nout=2)(part, count) for part in profiled]
     bounds = delayed(parts.boundaries)([head[1] for head in heads], count, len(names))
     pieces = [delayed(parts.split, nout=count)(part, bounds, count) for part in profiled]
@@ -273,7 +278,7 @@ def _observe_graph(frame: Any, types: dict[str, str], observe: bool) -> Any:
     return names, (heads, summaries, scales, extremes, wanted, sums, picks)
 
 
-def _merge(names: list[str], types: dict[str, str], computed: Any, observe: bool) -> _Observed:
+def _merge(names: list[str], types: dict[str, str], computed: Any, observe: bool, details: bool) -> _Observed:
     heads, summaries, scales, extremes, wanted, sums, picks = computed
     result = _Observed(names, types, heads)
     if result.failure is not None:
@@ -296,6 +301,9 @@ def _merge(names: list[str], types: dict[str, str], computed: Any, observe: bool
                 "numeric_stats": _stats(position, scales, extremes, wanted, sums, picks),
             }
         )
+        if details:
+            tops = [summary[position][4] or [] for summary in summaries if summary]
+            result.profile_columns[-1]["details"] = _details(logical_type, columns, tops)
         if not observe:
             continue
         values: list[Any] | None = None
@@ -326,6 +334,41 @@ def _merge(names: list[str], types: dict[str, str], computed: Any, observe: bool
     return result
 
 
+_MOMENT_KINDS = ("naive_count", "aware_count", "time_count")
+
+
+def _details(logical_type: str, columns: list[parts.ColumnPart], tops: list[list[Any]]) -> dict[str, Any] | None:
+    """A column's details from the partitions' own: counts add, lengths and instants merge, and
+    the most frequent values are the best of the hash buckets' (each value lives in one bucket,
+    counted over every partition) and of the booleans."""
+    found: list[dict[str, Any]] = [column.details for column in columns if column.details is not None]
+    if not found:
+        return None
+    merged = dict(found[0])
+    for key in merged:
+        if key.endswith("_count"):
+            merged[key] = sum(details[key] for details in found)
+    if logical_type in parts.TEXT_TYPES:
+        lengths = [details["min_length"] for details in found if details["min_length"] is not None]
+        merged["min_length"] = min(lengths, default=None)
+        merged["max_length"] = max((details["max_length"] for details in found if details["max_length"] is not None), default=None)
+        flags: dict[bool, list[int]] = {}
+        for column in columns:
+            for count, first, flag in column.bool_tallies:
+                tally = flags.setdefault(flag, [0, first])
+                tally[0] += count
+        candidates = [tally for bucket in tops for tally in bucket] + [(count, first, flag) for flag, (count, first) in flags.items()]
+        merged["top_values"] = [{"value": value, "count": count} for count, _, value in parts.best_tallies(candidates)]
+    elif logical_type == "datetime":
+        single = sum(merged[key] != 0 for key in _MOMENT_KINDS) == 1
+        for key in ("earliest", "latest"):
+            # Every partition holds one kind of moment when the whole column does; the engine
+            # orders the partitions' ends as instants, the first of equal ones winning.
+            ends = [details[key] for details in found if details[key] is not None]
+            merged[key] = _api.profile_part([("ends", "datetime", ends)], True)["columns"][0]["details"][key] if single else None
+    return merged
+
+
 def _stats(position: int, scales: Any, extremes: Any, wanted: Any, sums: Any, picks: Any) -> dict[str, float] | None:
     found = extremes[position]
     if found is None:
@@ -343,12 +386,14 @@ def _stats(position: int, scales: Any, extremes: Any, wanted: Any, sums: Any, pi
     return dict(zip(_STAT_KEYS, stats))
 
 
-def _observe_frames(frames: Sequence[Any], types: Types | None, observe: bool) -> list[_Observed]:
+def _observe_frames(frames: Sequence[Any], types: Types | None, observe: bool, details: bool = False) -> list[_Observed]:
     """The merged parts of every frame; raises the error nolt raises first, if any."""
     resolved, pending = _resolve_types(frames, types)
-    graphs = [_observe_graph(frame, frame_types, observe) for frame, frame_types in zip(frames, resolved)]
+    graphs = [_observe_graph(frame, frame_types, observe, details) for frame, frame_types in zip(frames, resolved)]
     computed = _compute(*[graph for _, graph in graphs])
-    sides = [_merge(names, frame_types, result, observe) for (names, _), frame_types, result in zip(graphs, resolved, computed)]
+    sides = [
+        _merge(names, frame_types, result, observe, details) for (names, _), frame_types, result in zip(graphs, resolved, computed)
+    ]
     for side, frame, frame_types in zip(sides, frames, resolved):
         side.failure = _whole_frame(frame, frame_types, side.failure)
     _raise_sides(sides, observe, pending)
@@ -370,9 +415,9 @@ def _raise_sides(sides: Sequence[_Observed], observe: bool, pending: BaseExcepti
             _raise(side.observed_failure)
 
 
-def profile(data: Any, *, types: Types | None = None) -> DatasetProfile:
-    """What ``nolt.profile(data.compute())`` returns, computed partition by partition."""
-    (side,) = _observe_frames([data], types, observe=False)
+def profile(data: Any, *, types: Types | None = None) -> DetailedProfile:
+    """What ``nolt.profile(data.compute())`` returns, details included, computed partition by partition."""
+    (side,) = _observe_frames([data], types, observe=False, details=True)
     return {"row_count": side.rows, "columns": side.profile_columns}  # type: ignore[typeddict-item]
 
 
@@ -595,28 +640,45 @@ def _schema_tuples(schema: Any) -> tuple[list[SchemaColumnTuple] | None, BaseExc
         return None, error, None
 
 
-def _issue(code: str, column: str, expected: Any = None, observed: Any = None) -> dict[str, Any]:
-    return {"code": code, "severity": "error", "column": column, "expected": expected, "observed": observed}
+_ISSUE_KEYS = ("code", "severity", "column", "expected", "observed")
 
 
-def validate(data: Any, schema: _api.SchemaArgument, *, types: Types | None = None) -> ValidationReport:
-    """What ``nolt.validate(data.compute(), schema)`` returns; invalid data never raises.
+def _issue(code: str, column: str, rows: int, expected: Any = None, observed: Any = None) -> dict[str, Any]:
+    """A column-level issue: it fails every row of its column."""
+    return {
+        "code": code,
+        "severity": "error",
+        "column": column,
+        "expected": expected,
+        "observed": observed,
+        "failure_count": rows,
+        "failure_rows": list(range(min(rows, parts.FAILURE_ROWS))),
+        "failure_values": None,
+    }
+
+
+def validate(data: Any, schema: _api.SchemaArgument, *, types: Types | None = None, failure_cases: bool = False) -> ValidationReport:
+    """What ``nolt.validate(data.compute(), schema, failure_cases=...)`` returns; invalid data never raises.
 
     ``schema`` is a schema file's path (read here, on the calling machine), a suggested schema
-    dictionary or a list of schema-column tuples, as for ``nolt.validate``.
+    dictionary or a list of schema-column tuples, as for ``nolt.validate``. The columns the
+    schema names are read as its types, and the failing rows are numbered over the whole frame.
     """
-    (frame_types,), pending = _resolve_types([data], types)
+    declared = check_types(types)
+    known = set(_names(data))
+    by_schema = {name: kind for name, kind in _api.schema_types(schema).items() if name in known and name not in declared}
+    (frame_types,), pending = _resolve_types([data], {**by_schema, **declared})
     tuples, early, late = _schema_tuples(schema)
     names = list(frame_types)
     last = {name: position for position, name in enumerate(names)}
     plan: list[tuple[int, SchemaColumnTuple]] = []
-    layout: list[Any] = []  # per schema column: a finished issue, or the index of its plan entry
+    layout: list[Any] = []  # per schema column: a column-level issue (code, expected, observed), or its plan entry
     for column in tuples or []:
         position = last.get(column[0])
         if position is None:
-            layout.append(_issue("missing_column", column[0]))
+            layout.append(("missing_column", None, None))
         elif frame_types[column[0]] != column[1]:
-            layout.append(_issue("type_mismatch", column[0], column[1], frame_types[column[0]]))
+            layout.append(("type_mismatch", column[1], frame_types[column[0]]))
         else:
             layout.append(len(plan))
             plan.append((position, column))
@@ -631,23 +693,17 @@ def validate(data: Any, schema: _api.SchemaArgument, *, types: Types | None = No
     _raise(failure)
     if late is not None:
         raise late
+    offsets = np.cumsum([0, *(part.rows for part in found)]).tolist()
+    rows = offsets[-1] if names else 0
     issues: list[dict[str, Any]] = []
     for column, entry in zip(tuples or [], layout):
-        if isinstance(entry, dict):
-            issues.append(entry)
-            continue
-        findings = [part.findings[entry] for part in found]
-        if any(nulls for nulls, _, _ in findings):
-            issues.append(_issue("null_not_allowed", column[0]))
-        seen: set[tuple[type, Any]] = set()
-        for _, values, _ in findings:
-            for value in values:
-                if (type(value), value) not in seen:
-                    seen.add((type(value), value))
-                    issues.append(_issue("value_not_allowed", column[0], None, value))
-        if any(broken for _, _, broken in findings):
-            issues.append(_issue("range_violation", column[0]))
+        if isinstance(entry, tuple):
+            issues.append(_issue(entry[0], column[0], rows, *entry[1:]))
+        else:
+            issues += parts.merge_issues([(offset, part.findings[entry]) for offset, part in zip(offsets, found)])
     schema_names = {column[0] for column in tuples or []}
-    issues += [_issue("unexpected_column", name) for name in names if name not in schema_names]
-    return {"is_valid": not issues, "error_count": len(issues), "warning_count": 0, "issues": issues}  # type: ignore[typeddict-item]
-
+    issues += [_issue("unexpected_column", name, rows) for name in names if name not in schema_names]
+    if not failure_cases:
+        issues = [{key: issue[key] for key in _ISSUE_KEYS} for issue in issues]
+    errors = sum(issue["severity"] == "error" for issue in issues)
+    return {"is_valid": errors == 0, "error_count": errors, "warning_count": len(issues) - errors, "issues": issues}  # type: ignore[typeddict-item]

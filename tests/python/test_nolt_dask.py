@@ -15,7 +15,6 @@ from hypothesis import strategies as st  # noqa: E402
 
 import nolt  # noqa: E402
 import nolt.dask as nd  # noqa: E402
-from conftest import core_part  # noqa: E402
 
 
 @pytest.fixture(scope="module")
@@ -48,17 +47,6 @@ def same(nolt_function, dask_function, frames, *args, computed=None, **kwargs):
     return expected
 
 
-def validate_as_read(data, schema, types=None):
-    """nolt's validation of the data as its dtypes read it: nolt.dask does not read by the schema yet."""
-    (columns,) = nolt._api.prepare(types, data)
-    return nolt._api.validate(columns, schema)
-
-
-def profile_without_details(*args, **kwargs):
-    """nolt.profile without the details, which nolt.dask does not compute yet."""
-    return core_part(nolt.profile(*args, **kwargs))
-
-
 texts = st.sampled_from(["a", "b", "A", "", "é", "a b"]) | st.text(max_size=4)
 special_floats = st.sampled_from([0.0, -0.0, 1.5, -2.25, math.nan, math.inf, -math.inf, 1e308, -1e308, 5e-324])
 
@@ -82,6 +70,7 @@ def frames(draw):
             "u": pd.array([f"u{index}" for index in range(rows)], dtype="string"),
             "c": pd.Categorical(cells(st.sampled_from(["x", "y", "z", None]))),
             "d": pd.to_datetime(cells(st.none() | st.integers(0, 10**15)), unit="us"),
+            "z": pd.to_datetime(cells(st.none() | st.integers(-(10**12), 10**12)), unit="ms", utc=True),
             "k": pd.array(cells(st.none() | texts), dtype="string"),
         }
     )
@@ -100,10 +89,11 @@ def test_every_function_equals_nolt_on_the_computed_frame(cluster, tmp_path_fact
     first, second = split(*before), split(*after)
     one, two = before[0], after[0]
     same(nolt.inspect, nd.inspect, [first], computed=[one], types=TYPES)
+    same(nolt.profile, nd.profile, [second], computed=[two], types=TYPES)
     same(nolt.suggest_schema, nd.suggest_schema, [second], computed=[two])
     same(nolt.compare, nd.compare, [first, second], computed=[one, two], types=TYPES)
     same(nolt.drift, nd.drift, [first, second.drop(columns=["b"])], computed=[one, two.drop(columns=["b"])], types=TYPES)
-    for schema in (
+    for failure_cases, schema in enumerate((
         nolt.suggest_schema(two, types=TYPES),
         [
             ("i", "integer", False, (-2.0, 2.0), None),
@@ -114,14 +104,16 @@ def test_every_function_equals_nolt_on_the_computed_frame(cluster, tmp_path_fact
             ("missing", "integer", True, None, None),
             ("u", "integer", True, None, None),
             ("s", "string", True, None, ["A"]),
+            ("ni", "boolean", True, None, None),  # integers unreadable as booleans
+            ("d", "integer", True, (0.0, None), None),
         ],
-    ):
-        same(validate_as_read, nd.validate, [first], schema, computed=[one], types=TYPES)
+    )):
+        same(nolt.validate, nd.validate, [first], schema, computed=[one], types=TYPES, failure_cases=bool(failure_cases))
     folder = tmp_path_factory.mktemp("schemas")
     nolt.save_schema(one, folder / "one.json", types=TYPES)
     nd.save_schema(first, folder / "dask.json", types=TYPES)
     assert (folder / "dask.json").read_bytes() == (folder / "one.json").read_bytes()
-    same(validate_as_read, nd.validate, [second], str(folder / "one.json"), computed=[two], types=TYPES)
+    same(nolt.validate, nd.validate, [second], str(folder / "one.json"), computed=[two], types=TYPES, failure_cases=True)
 
 
 def objects(*columns):
@@ -150,19 +142,31 @@ def without_string_conversion(function):
         (pd.DataFrame({"a": ["1", "x"]}), [1], {"a": "integer", "nope": "float"}),  # the cast fails first
         (pd.DataFrame({"u": np.array([2**63, 1, 2**64 - 1], dtype=np.uint64)}), [1], None),  # the largest is named
         (pd.DataFrame({"t": pd.array([f"t{index % 60}" for index in range(200)], dtype="string")}), [50, 120, 121], None),
+        # h is no partition's fifth most frequent value but the frame's most frequent
+        (pd.DataFrame({"t": list("aaabbccddeehh") + list("fffgggh") + ["h"]}), [13], None),
+        (objects(("t", ["b", 1, "a", 1.0, -0.0, True, 0.0, "a", "b", True, 1, "é", None, 2.5])), [2, 5, 9], {"t": "string"}),
+        (objects(("d", ["2020-01-01T00:00:00+01:00", "bad", "2019-12-31T23:00:00Z", None, "2019-12-31T23:00+00:00", "10:00"])), [2], {"d": "datetime"}),
+        (objects(("d", ["2020-01-02", "2020-01-01T10:00:00", "2020-01-01T10:00:00.0", "2020-01-01 10:00"])), [1, 3], {"d": "datetime"}),
+        (objects(("d", ["2020-01-02", "2020-01-01T10:00:00Z"])), [1], {"d": "datetime"}),  # naive and aware: no range
+        (pd.DataFrame({"a": np.arange(50), "d": pd.Series(["2020-01-01", "x"] * 25, dtype=object)}), [10, 30, 30], None),
     ],
 )
 def test_fixed_frames_and_their_errors(cluster, frame, cuts, types):
     data = split(frame, cuts)
     for nolt_function, dask_function in (
-        (profile_without_details, nd.profile),
+        (nolt.profile, nd.profile),
         (nolt.observed_schema, nd.observed_schema),
         (nolt.suggest_schema, nd.suggest_schema),
     ):
         same(without_string_conversion(nolt_function), without_string_conversion(dask_function), [data], types=types)
     same(without_string_conversion(nolt.drift), without_string_conversion(nd.drift), [data, data], types=types)
-    schema = [("a", "integer", False, (0.0, 1.0), None), ("t", "string", True, None, ["t1"])]
-    same(without_string_conversion(validate_as_read), without_string_conversion(nd.validate), [data], schema, types=types)
+    schema = [
+        ("a", "integer", False, (0.0, 1.0), None),
+        ("t", "string", True, None, ["t1", "a"]),
+        ("d", "datetime", False, None, None),
+        ("t", "boolean", True, None, [True]),
+    ]
+    same(without_string_conversion(nolt.validate), without_string_conversion(nd.validate), [data], schema, types=types, failure_cases=True)
 
 
 @pytest.mark.parametrize(
@@ -177,14 +181,14 @@ def test_fixed_frames_and_their_errors(cluster, frame, cuts, types):
 def test_schema_errors_keep_their_order(cluster, tmp_path, schema, monkeypatch):
     monkeypatch.chdir(tmp_path)
     for frame in (pd.DataFrame({"a": [1, 2]}), objects(("a", [1, 2**64]))):
-        same(without_string_conversion(validate_as_read), without_string_conversion(nd.validate), [split(frame, [1])], schema)
+        same(without_string_conversion(nolt.validate), without_string_conversion(nd.validate), [split(frame, [1])], schema)
 
 
 def test_the_sort_keeps_the_total_order_across_partitions(cluster):
     values = np.array([-0.0, 0.0] * 50 + [1e308, -1e308, 2.0**53, 2.0**53 + 2] * 10 + list(np.linspace(-1, 1, 97)))
     frame = pd.DataFrame({"f": values, "i": np.arange(len(values)) * (2**53 + 1)})
     for cuts in ([], [1, 2, 3], list(range(0, len(values), 7))):
-        same(profile_without_details, nd.profile, [split(frame, cuts)])
+        same(nolt.profile, nd.profile, [split(frame, cuts)])
 
 
 @pytest.mark.parametrize("scheduler", ["threads", "cluster"])
@@ -197,17 +201,21 @@ def test_the_command_line_gives_the_same_output_with_dask(cluster, tmp_path, cap
         frame.iloc[start : start + 6].to_parquet(tmp_path / "parts" / f"{start:02}.parquet")
     frame.to_parquet(tmp_path / "whole.parquet")
     address = ["--scheduler", cluster.scheduler.address] if scheduler == "cluster" else []
-    for command in (["profile"], ["suggest", "-o", str(tmp_path / "schema.json")], ["drift"], ["validate", "--schema", str(tmp_path / "schema.json")]):
+    nolt.save_schema(frame.fillna({"a": 0}), tmp_path / "strict.json")  # the missing a's fail it, in every part
+    for command in (
+        ["profile"],
+        ["suggest", "-o", str(tmp_path / "schema.json")],
+        ["drift"],
+        ["validate", "--schema", str(tmp_path / "schema.json")],
+        ["validate", "--schema", str(tmp_path / "strict.json")],
+    ):
         sources = ["whole.parquet"] * (2 if command == ["drift"] else 1)
         assert main([*command, *(str(tmp_path / source) for source in sources), "--json"]) in (0, 1)
         expected = capsys.readouterr().out
         sources = ["parts/*.parquet", "parts"] if command == ["drift"] else ["parts"]
         assert main([*command, *(str(tmp_path / source) for source in sources), "--json", "--dask", *address]) in (0, 1)
         found = capsys.readouterr()
-        if command == ["profile"]:  # the Dask profile has no details yet
-            assert json.loads(found.out) == core_part(json.loads(expected))
-        else:
-            assert found.out == expected
+        assert found.out == expected
         assert "100% Completed" in found.err
 
 
