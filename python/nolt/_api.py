@@ -114,7 +114,9 @@ def _pandas_arrow(series: Any, natural: str) -> Any | None:
             return pa.array(values, mask=mask)
         # pyarrow copies datetime64 values one by one; as their int64 counts they are taken over.
         return pa.array(values.view("int64"), mask=mask).view(pa.timestamp(np.datetime_data(dtype)[0]))
-    if (numpy_dtype and dtype.kind in "biu") or dtype_name in ("IntegerDtype", "BooleanDtype") or dtype.kind == "M":
+    # pandas' nullable integers are IntegerDtype's subclasses (Int64Dtype, UInt8Dtype, ...).
+    nullable = {kind.__name__ for kind in type(dtype).__mro__} & {"IntegerDtype", "BooleanDtype"}
+    if (numpy_dtype and dtype.kind in "biu") or nullable or dtype.kind == "M":
         if natural == "float" and not numpy_dtype:
             return None
         return pa.array(series, from_pandas=True)

@@ -114,8 +114,9 @@ class _PandasBackend:
                 return floats, True  # typed: a NaN (pandas' missing marker) becomes null in the core
             return list(floats.tolist()), True
         if logical_type == "integer" and series.dtype.kind == "u" and series.dtype.itemsize == 8:
-            largest = series.max()  # numpy's uint64, or the nullable UInt64 (NA when all missing)
-            check_int64(None, None if largest is None or largest != largest else int(largest))
+            # numpy's uint64, or the nullable UInt64's (NA when empty or all missing)
+            largest = series.max(skipna=True)
+            check_int64(None, None if largest is None or series.isna().all() else int(largest))
         if logical_type in ("integer", "boolean"):
             array = _numpy_numbers(series)
             if array is not None:

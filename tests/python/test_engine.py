@@ -230,7 +230,11 @@ def test_errors_come_in_the_order_the_adapters_give_them(before, after, types):
 def test_the_engine_reads_pandas_frames_as_their_adapter_does(drawn, operation):
     pd = pytest.importorskip("pandas")
     table, types = drawn
-    for options in ({}, {"types_mapper": pd.ArrowDtype}):
+    nullable = {getattr(pa, name.lower())(): name for name in
+                ("Int8", "Int16", "Int32", "Int64", "UInt8", "UInt16", "UInt32", "UInt64")}
+    nullable[pa.bool_()] = "boolean"
+    nullable_mapper = {kind: pd.api.types.pandas_dtype(name) for kind, name in nullable.items()}.get
+    for options in ({}, {"types_mapper": pd.ArrowDtype}, {"types_mapper": nullable_mapper}):
         try:
             frame = table.to_pandas(**options)
         except (pa.ArrowException, ValueError, OverflowError):  # a type or range pandas does not hold

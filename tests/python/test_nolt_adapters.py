@@ -177,8 +177,10 @@ def test_polars_and_arrow_keep_nan_apart_from_null():
         (pd.Series([None, None], dtype=object), ("unknown", [None, None])),
         (pd.Series(pd.Categorical([3, None, 1])), ("categorical", ["3", None, "1"])),
         (pd.Series([dt.time(1, 2, 3), None]), ("datetime", ["01:02:03", None])),
+        (pd.Series(pd.array([None], dtype="UInt64")), ("integer", [None])),
     ],
-    ids=["nan-in-object", "object-ints", "pd-na", "Int64", "NaT", "decimal", "mixed", "empty", "int-categories", "time"],
+    ids=["nan-in-object", "object-ints", "pd-na", "Int64", "NaT", "decimal", "mixed", "empty", "int-categories", "time",
+         "UInt64-all-missing"],
 )
 def test_pandas_column_kinds(series, expected):
     (column,) = nolt.to_columns(pd.DataFrame({"c": series}))
