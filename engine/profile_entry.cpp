@@ -39,12 +39,12 @@ PyObject* profile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     // The details view these texts and the columns until the result is built.
     std::vector<DetailTexts> texts(with_details ? input.columns.size() : 0);
     NOLT_ASSIGN_OR_RETURN(ProfileResult result, without_interpreter_lock([&]() -> Result<ProfileResult> {
-                            NOLT_ASSIGN_OR_RETURN(DatasetProfile profile, profile_dataset_columns(input.columns, context));
+                            NOLT_ASSIGN_OR_RETURN(TypedProfile profile, profile_typed_columns(input, context));
                             std::vector<ColumnDetails> details;
                             if (with_details) {
                               NOLT_ASSIGN_OR_RETURN(details, typed_profile_details(input, profile, texts, context));
                             }
-                            return ProfileResult{std::move(profile), std::move(details)};
+                            return ProfileResult{std::move(profile.profile), std::move(details)};
                           }));
     if (!with_details) return py::profile_to_dict(result.profile);
     return py::profile_with_details_to_dict(result.profile, result.details);

@@ -25,6 +25,30 @@ struct EngineColumns {
   std::vector<arrow::TypedColumn> typed;
 };
 
+// What profiling a typed column learns beyond its profile, for its details
+// and observed values.
+struct TextTally {
+  std::uint64_t count = 0;
+  std::uint64_t first_row = 0;
+};
+struct TypedSummary {
+  // Temporal: the smallest and the largest value (when the column has one).
+  std::int64_t low = 0;
+  std::int64_t high = 0;
+  // Dictionary: per text index, how often the text occurs and where first.
+  std::vector<TextTally> tallies;
+};
+
+struct TypedProfile {
+  DatasetProfile profile;
+  std::vector<TypedSummary> summaries;  // one per column
+};
+
+// check_equal_lengths and profile_columns over columns of either form: a
+// temporal column's distinct count is that of its values (sorted over the
+// context's threads), a dictionary column's that of its text indexes (tallied).
+Result<TypedProfile> profile_typed_columns(EngineColumns& input, const ExecutionContext& context);
+
 // Room for the texts that the details of one typed column show.
 struct DetailTexts {
   std::array<char, 48> earliest{};
@@ -33,7 +57,7 @@ struct DetailTexts {
 
 // profile_details over columns of either form. `texts` has one entry per
 // column and must outlive the details, which view it and the columns.
-Result<std::vector<ColumnDetails>> typed_profile_details(const EngineColumns& input, const DatasetProfile& profile,
+Result<std::vector<ColumnDetails>> typed_profile_details(const EngineColumns& input, const TypedProfile& profile,
                                                          std::vector<DetailTexts>& texts,
                                                          const ExecutionContext& context);
 
