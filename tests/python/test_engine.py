@@ -163,6 +163,8 @@ def test_every_operation_gives_the_same_bytes_for_any_thread_count(tmp_path):
         "id": pa.array(range(rows), pa.int64()),
         "x": pa.array([None if i % 17 == 0 else (i * 7919 % 1000) / 7 for i in range(rows)]),
         "label": pa.array([f"v{i % 251}" for i in range(rows)]).dictionary_encode(),
+        "grade": pa.DictionaryArray.from_arrays(pa.array([i * 13 % 7 for i in range(rows)], pa.int8()),
+                                                pa.array(["b", "a", None, "c", "a", "d", "e"])),
         "text": pa.array([None if i % 5 == 0 else f"t{i * 31 % 4099}" for i in range(rows)], pa.large_string()),
         "at": pa.array([dt.datetime(2020, 1, 1) + dt.timedelta(seconds=i * 3607) for i in range(rows)]),
         "flag": pa.array([i % 3 == 0 for i in range(rows)]),
