@@ -1,5 +1,6 @@
 #include "arrow_columns.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -208,30 +209,48 @@ class TemporalFormat {
 };
 
 // The distinct texts of one dictionary column's entries, over every chunk's
-// dictionary: each text gets the next index on its first sight.
+// dictionary: each text gets the next index on its first sight. Chunks that
+// share their dictionary's buffers (Arrow data never changes) share its indexes.
 class DictionaryTexts {
  public:
   explicit DictionaryTexts(TypedColumn& typed) : typed_(typed) {}
 
-  // The index of every entry of one chunk's dictionary (-1 for a null entry);
-  // the entries are kept for the texts' views.
-  std::vector<std::int64_t> index_entries(std::unique_ptr<ColumnValues> entries) {
-    std::vector<std::int64_t> indexes(entries->size(), -1);
+  // The indexes of the entries of a dictionary with the buffers of the last
+  // one indexed, or nullptr.
+  const std::vector<std::int64_t>* indexes_if_seen(const ArrowArray& dictionary) const noexcept {
+    if (last_buffers_.empty() || dictionary.length != last_length_ || dictionary.offset != last_offset_ ||
+        dictionary.n_buffers != static_cast<std::int64_t>(last_buffers_.size())) {
+      return nullptr;
+    }
+    return std::equal(last_buffers_.begin(), last_buffers_.end(), dictionary.buffers) ? &last_indexes_ : nullptr;
+  }
+
+  // The index of the text of every entry of one chunk's dictionary (-1 for a
+  // null entry); the entries are kept for the texts' views.
+  const std::vector<std::int64_t>& index_entries(const ArrowArray& dictionary, std::unique_ptr<ColumnValues> entries) {
+    last_indexes_.assign(entries->size(), -1);
     for (std::size_t entry_idx = 0; entry_idx < entries->size(); ++entry_idx) {
       const Cell& entry = (*entries)[entry_idx];
       if (entry.is_null()) continue;
       const std::string_view text = entries->text(entry);
       const auto [found, inserted] = known_.try_emplace(text, static_cast<std::int64_t>(typed_.texts.size()));
       if (inserted) typed_.texts.push_back(text);
-      indexes[entry_idx] = found->second;
+      last_indexes_[entry_idx] = found->second;
     }
     typed_.entries.push_back(std::move(entries));
-    return indexes;
+    last_buffers_.assign(dictionary.buffers, dictionary.buffers + dictionary.n_buffers);
+    last_length_ = dictionary.length;
+    last_offset_ = dictionary.offset;
+    return last_indexes_;
   }
 
  private:
   TypedColumn& typed_;
   TextViewMap<std::int64_t> known_;
+  std::vector<const void*> last_buffers_;
+  std::int64_t last_length_ = 0;
+  std::int64_t last_offset_ = 0;
+  std::vector<std::int64_t> last_indexes_;
 };
 
 // --- one chunk --------------------------------------------------------------
@@ -510,9 +529,9 @@ class ChunkReader {
   }
 
   template <class Index>
-  bool append_dictionary(std::unique_ptr<ColumnValues> entries) {
-    if (form_ != Form::Typed) return append_dictionary_cells<Index>(*entries);
-    return append_dictionary_indexes<Index>(dictionary_texts_->index_entries(std::move(entries)));
+  bool append_dictionary(const ColumnValues* entries, const std::vector<std::int64_t>* text_indexes) {
+    return text_indexes != nullptr ? append_dictionary_indexes<Index>(*text_indexes)
+                                   : append_dictionary_cells<Index>(*entries);
   }
 
   // Dictionary entries are shown as the text of their values.
@@ -520,24 +539,30 @@ class ChunkReader {
     if (array_.dictionary == nullptr || array_.n_buffers != 2 || !is_integer_format(format_)) return false;
     if (has_extension_name(schema_.dictionary->metadata)) return false;
     const ArrowArray& dictionary = *array_.dictionary;
-    auto entries = std::make_unique<ColumnValues>();
-    entries->reserve(static_cast<std::size_t>(dictionary.length));
-    ChunkReader entry_reader(*schema_.dictionary, dictionary, 0, dictionary.length, Form::Text, *entries);
-    if (!entry_reader.read()) return false;
-    for (const Cell& entry : *entries) {
-      if (!entry.is_null() && entry.kind() != ValueKind::String) return false;
+    const std::vector<std::int64_t>* text_indexes =
+        form_ == Form::Typed ? dictionary_texts_->indexes_if_seen(dictionary) : nullptr;
+    std::unique_ptr<ColumnValues> entries;
+    if (text_indexes == nullptr) {
+      entries = std::make_unique<ColumnValues>();
+      entries->reserve(static_cast<std::size_t>(dictionary.length));
+      ChunkReader entry_reader(*schema_.dictionary, dictionary, 0, dictionary.length, Form::Text, *entries);
+      if (!entry_reader.read()) return false;
+      for (const Cell& entry : *entries) {
+        if (!entry.is_null() && entry.kind() != ValueKind::String) return false;
+      }
+      if (form_ == Form::Typed) text_indexes = &dictionary_texts_->index_entries(dictionary, std::move(entries));
     }
     validity_ = array_.null_count == 0 ? nullptr : static_cast<const std::uint8_t*>(array_.buffers[0]);
     if (length_ > 0 && array_.buffers[1] == nullptr) return false;
     switch (format_[0]) {
-      case 'c': return append_dictionary<std::int8_t>(std::move(entries));
-      case 'C': return append_dictionary<std::uint8_t>(std::move(entries));
-      case 's': return append_dictionary<std::int16_t>(std::move(entries));
-      case 'S': return append_dictionary<std::uint16_t>(std::move(entries));
-      case 'i': return append_dictionary<std::int32_t>(std::move(entries));
-      case 'I': return append_dictionary<std::uint32_t>(std::move(entries));
-      case 'l': return append_dictionary<std::int64_t>(std::move(entries));
-      default: return append_dictionary<std::uint64_t>(std::move(entries));
+      case 'c': return append_dictionary<std::int8_t>(entries.get(), text_indexes);
+      case 'C': return append_dictionary<std::uint8_t>(entries.get(), text_indexes);
+      case 's': return append_dictionary<std::int16_t>(entries.get(), text_indexes);
+      case 'S': return append_dictionary<std::uint16_t>(entries.get(), text_indexes);
+      case 'i': return append_dictionary<std::int32_t>(entries.get(), text_indexes);
+      case 'I': return append_dictionary<std::uint32_t>(entries.get(), text_indexes);
+      case 'l': return append_dictionary<std::int64_t>(entries.get(), text_indexes);
+      default: return append_dictionary<std::uint64_t>(entries.get(), text_indexes);
     }
   }
 
