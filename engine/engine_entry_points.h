@@ -53,7 +53,8 @@ PyObject* uncancel(PyObject*, PyObject*);
 // Arrow buffers are read with the interpreter lock released, columns spread
 // over the context's threads; the Arrow data is released before returning.
 // Temporal and dictionary columns of Arrow data are read in their typed form
-// where they can be: only typed_columns.h's computations read them.
+// where they can be: their cells are numbers, which the computations of
+// typed_columns.h turn back into what the texts would give.
 Result<EngineColumns> engine_columns(std::string_view name, PyObject* data, const ExecutionContext& context);
 
 inline constexpr py::ParamSpec kProfileParams{"profile", {"columns", "threads"}, 2};
