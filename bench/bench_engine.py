@@ -17,6 +17,10 @@ Every figure is the best wall time of R runs:
 - threads: nolt.profile of the pyarrow Table with threads=1, 2, ... up to the usable CPUs
   (reading the Arrow data and computing; the speed-up against one thread).
 
+With --columns it prints only the cost of each column alone instead: the engine's profile of a
+one-column pyarrow Table on one thread, reading included, without and with the details, in ns per
+row (to compare two builds, run it with each build's folder on PYTHONPATH in turn).
+
 Every library uses every core it may. The load average before and after is printed, since the
 machine may be shared.
 """
@@ -102,6 +106,20 @@ def fresh_process(arguments: list[str], repeats: int) -> float:
     return best(lambda: subprocess.run(arguments, check=True, stdout=subprocess.DEVNULL), repeats)
 
 
+def column_costs(table: Any, repeats: int) -> str:
+    """The engine's profile of each column alone, on one thread, without and with details."""
+    from nolt import _api, _engine
+
+    lines = ["| column | Arrow type | ns/row | ns/row with details |", "|---|---|---|---|"]
+    for name in table.column_names:
+        (prepared,) = _api.prepare(None, table.select([name]))
+        plain = best(lambda: _engine.profile(prepared, 1, False), repeats)
+        detailed = best(lambda: _engine.profile(prepared, 1, True), repeats)
+        per_row = 1e9 / table.num_rows
+        lines.append(f"| {name} | {table.schema.field(name).type} | {plain * per_row:.1f} | {detailed * per_row:.1f} |")
+    return "\n".join(lines)
+
+
 def load() -> str:
     return " ".join(f"{value:.2f}" for value in os.getloadavg())
 
@@ -112,7 +130,13 @@ def main() -> None:
     parser.add_argument("--file-rows", type=int, default=3_000_000)
     parser.add_argument("--repeats", type=int, default=3)
     parser.add_argument("--write", type=Path, help="also write the tables (markdown) to this file")
+    parser.add_argument("--columns", action="store_true", help="only the cost of each column alone")
     args = parser.parse_args()
+    if args.columns:
+        load_before = load()
+        print(column_costs(mixed_table(args.rows), args.repeats))
+        print(f"best of {args.repeats}; load average before {load_before}, after {load()}")
+        return
 
     load_before = load()
     table = mixed_table(args.rows)

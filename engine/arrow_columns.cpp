@@ -1,20 +1,24 @@
 #include "arrow_columns.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <span>
 #include <string_view>
 
+#include "common/hashing.h"
 #include "common/utf8.h"
 
 namespace nolt::arrow {
 namespace {
 
-// How the cells of a column are made: as the column's own values, or as the
-// text of its integers and booleans (a column declared as a text type).
-enum class Form : std::uint8_t { Natural, Text };
+// How the cells of a column are made: as the column's own values, as the
+// text of its integers and booleans (a column declared as a text type), or,
+// for temporal and dictionary columns, as the numbers their texts are made of.
+enum class Form : std::uint8_t { Natural, Text, Typed };
 
 bool is_text_type(LogicalType type) noexcept {
   return type == LogicalType::String || type == LogicalType::Datetime || type == LogicalType::Categorical ||
@@ -142,14 +146,121 @@ std::int64_t units_per_second(char unit) noexcept {
   }
 }
 
+// One temporal Arrow format: how its values are written as ISO 8601 text.
+class TemporalFormat {
+ public:
+  explicit TemporalFormat(std::string_view format) noexcept
+      : type_(format[1] == 'd' ? format[2] : format[1]), per_second_(units_per_second(format[2])),
+        zoned_(format.size() > 4) {}
+
+  bool date32() const noexcept { return type_ == 'D'; }
+  bool date64() const noexcept { return type_ == 'm'; }
+  bool time() const noexcept { return type_ == 't'; }
+  bool timestamp() const noexcept { return type_ == 's'; }
+  // Whether the values are 64 bits wide (else 32).
+  bool wide() const noexcept { return type_ == 'm' || type_ == 's' || (time() && per_second_ >= 1000000); }
+  MomentKind moment_kind() const noexcept {
+    if (time()) return MomentKind::TimeOfDay;
+    return zoned_ ? MomentKind::Aware : MomentKind::Naive;
+  }
+
+  // Whether a value has a text here, apart from a date64's time of day (see
+  // on_midnight). Increasing values are accepted over one interval.
+  bool in_range(std::int64_t value) const noexcept {
+    if (time()) return value >= 0 && value < kSecondsPerDay * per_second_;
+    return in_date_range(days_of(value));
+  }
+  static bool on_midnight(std::int64_t millis) noexcept { return millis % (kSecondsPerDay * 1000) == 0; }
+
+  // The text of an accepted value (in_range, and on_midnight for a date64), into 48 bytes of
+  // `out`; returns its length.
+  std::size_t write(std::int64_t value, char* out) const noexcept {
+    if (date32() || date64()) {
+      put_date(out, days_of(value));
+      return 10;
+    }
+    const std::int64_t nanos_per_unit = 1000000000 / per_second_;
+    if (time()) return put_time(out, value / per_second_, value % per_second_ * nanos_per_unit);
+    const std::int64_t seconds = floor_div(value, per_second_);
+    const std::int64_t nanos = (value - seconds * per_second_) * nanos_per_unit;
+    const std::int64_t days = floor_div(seconds, kSecondsPerDay);
+    put_date(out, days);
+    out[10] = 'T';
+    std::size_t size = 11 + put_time(out + 11, seconds - days * kSecondsPerDay, nanos);
+    if (zoned_) {
+      std::memcpy(out + size, "+00:00", 6);
+      size += 6;
+    }
+    return size;
+  }
+
+ private:
+  static bool in_date_range(std::int64_t days) noexcept { return days >= -719162 && days <= 2932896; }
+  // Days since 1970-01-01 of a date or timestamp value (a date64 rounded down to its day).
+  std::int64_t days_of(std::int64_t value) const noexcept {
+    if (date32()) return value;
+    if (date64()) return floor_div(value, kSecondsPerDay * 1000);
+    return floor_div(floor_div(value, per_second_), kSecondsPerDay);
+  }
+
+  char type_;  // 'D' date32, 'm' date64, 't' time, 's' timestamp
+  std::int64_t per_second_;
+  bool zoned_;
+};
+
+// The distinct texts of one dictionary column's entries, over every chunk's
+// dictionary: each text gets the next index on its first sight. Chunks that
+// share their dictionary's buffers (Arrow data never changes) share its indexes.
+class DictionaryTexts {
+ public:
+  explicit DictionaryTexts(TypedColumn& typed) : typed_(typed) {}
+
+  // The indexes of the entries of a dictionary with the buffers of the last
+  // one indexed, or nullptr.
+  const std::vector<std::int64_t>* indexes_if_seen(const ArrowArray& dictionary) const noexcept {
+    if (last_buffers_.empty() || dictionary.length != last_length_ || dictionary.offset != last_offset_ ||
+        dictionary.n_buffers != static_cast<std::int64_t>(last_buffers_.size())) {
+      return nullptr;
+    }
+    return std::equal(last_buffers_.begin(), last_buffers_.end(), dictionary.buffers) ? &last_indexes_ : nullptr;
+  }
+
+  // The index of the text of every entry of one chunk's dictionary (-1 for a
+  // null entry); the entries are kept for the texts' views.
+  const std::vector<std::int64_t>& index_entries(const ArrowArray& dictionary, std::unique_ptr<ColumnValues> entries) {
+    last_indexes_.assign(entries->size(), -1);
+    for (std::size_t entry_idx = 0; entry_idx < entries->size(); ++entry_idx) {
+      const Cell& entry = (*entries)[entry_idx];
+      if (entry.is_null()) continue;
+      const std::string_view text = entries->text(entry);
+      const auto [found, inserted] = known_.try_emplace(text, static_cast<std::int64_t>(typed_.texts.size()));
+      if (inserted) typed_.texts.push_back(text);
+      last_indexes_[entry_idx] = found->second;
+    }
+    typed_.entries.push_back(std::move(entries));
+    last_buffers_.assign(dictionary.buffers, dictionary.buffers + dictionary.n_buffers);
+    last_length_ = dictionary.length;
+    last_offset_ = dictionary.offset;
+    return last_indexes_;
+  }
+
+ private:
+  TypedColumn& typed_;
+  TextViewMap<std::int64_t> known_;
+  std::vector<const void*> last_buffers_;
+  std::int64_t last_length_ = 0;
+  std::int64_t last_offset_ = 0;
+  std::vector<std::int64_t> last_indexes_;
+};
+
 // --- one chunk --------------------------------------------------------------
 
 class ChunkReader {
  public:
   ChunkReader(const ArrowSchema& schema, const ArrowArray& array, std::int64_t parent_offset, std::int64_t length,
-              Form form, ColumnValues& out)
+              Form form, ColumnValues& out, DictionaryTexts* dictionary_texts = nullptr)
       : format_(schema.format), schema_(schema), array_(array), start_(parent_offset + array.offset),
-        length_(length), form_(form), out_(out) {}
+        length_(length), form_(form), out_(out), dictionary_texts_(dictionary_texts) {}
 
   bool read() {
     if (length_ < 0 || start_ < 0) return false;
@@ -335,52 +446,43 @@ class ChunkReader {
   bool read_temporal() {
     if (array_.n_buffers != 2) return false;
     if (array_.buffers[1] == nullptr) return length_ == 0;
+    const TemporalFormat temporal(format_);
+    if (form_ == Form::Typed) return temporal.wide() ? read_temporal_values<std::int64_t>(temporal)
+                                                     : read_temporal_values<std::int32_t>(temporal);
     bool in_range = true;
     std::array<char, 48> text;
-    const auto push = [&](std::size_t size) { out_.push_text(std::string_view(text.data(), size)); };
-    if (format_ == "tdD" || format_ == "tdm") {
-      const bool days32 = format_ == "tdD";
-      each_row([&](std::int64_t position) {
-        std::int64_t days = days32 ? values<std::int32_t>()[position] : 0;
-        if (!days32) {
-          const std::int64_t millis = values<std::int64_t>()[position];
-          days = floor_div(millis, kSecondsPerDay * 1000);
-          if (days * kSecondsPerDay * 1000 != millis) in_range = false;  // a date64 off midnight
-        }
-        if (!put_date(text.data(), days)) return (void)(in_range = false, out_.push_null());
-        push(10);
-      });
-      return in_range;
-    }
-    const std::int64_t per_second = units_per_second(format_[2]);
-    const std::int64_t nanos_per_unit = 1000000000 / per_second;
-    if (format_[1] == 't') {
-      const bool wide = format_[2] == 'u' || format_[2] == 'n';
-      each_row([&](std::int64_t position) {
-        const std::int64_t value = wide ? values<std::int64_t>()[position] : values<std::int32_t>()[position];
-        if (value < 0 || value >= kSecondsPerDay * per_second) return (void)(in_range = false, out_.push_null());
-        push(put_time(text.data(), value / per_second, value % per_second * nanos_per_unit));
-      });
-      return in_range;
-    }
-    // Timestamps: the values count from the epoch in UTC; a zone only changes
-    // how they are shown, and zoned ones are shown in UTC.
-    const bool zoned = format_.size() > 4;
+    const auto* wide = values<std::int64_t>();
+    const auto* narrow = values<std::int32_t>();
     each_row([&](std::int64_t position) {
-      const std::int64_t value = values<std::int64_t>()[position];
-      const std::int64_t seconds = floor_div(value, per_second);
-      const std::int64_t nanos = (value - seconds * per_second) * nanos_per_unit;
-      const std::int64_t days = floor_div(seconds, kSecondsPerDay);
-      if (!put_date(text.data(), days)) return (void)(in_range = false, out_.push_null());
-      text[10] = 'T';
-      std::size_t size = 11 + put_time(text.data() + 11, seconds - days * kSecondsPerDay, nanos);
-      if (zoned) {
-        std::memcpy(text.data() + size, "+00:00", 6);
-        size += 6;
+      const std::int64_t value = temporal.wide() ? wide[position] : narrow[position];
+      if (!temporal.in_range(value) || (temporal.date64() && !TemporalFormat::on_midnight(value))) {
+        in_range = false;
+        return out_.push_null();
       }
-      push(size);
+      out_.push_text(std::string_view(text.data(), temporal.write(value, text.data())));
     });
     return in_range;
+  }
+
+  // The values themselves, refused where their text would be: every accepted
+  // interval of values is one range, so its ends decide.
+  template <class T>
+  bool read_temporal_values(const TemporalFormat& temporal) {
+    const T* data = values<T>();
+    std::int64_t low = std::numeric_limits<std::int64_t>::max();
+    std::int64_t high = std::numeric_limits<std::int64_t>::min();
+    bool midnight = true;
+    each_row([&](std::int64_t position) {
+      const std::int64_t value = data[position];
+      low = value < low ? value : low;
+      high = value > high ? value : high;
+      if constexpr (std::is_same_v<T, std::int64_t>) {
+        if (temporal.date64()) midnight = midnight && TemporalFormat::on_midnight(value);
+      }
+      out_.push_integer(value);
+    });
+    if (low > high) return true;  // no value
+    return midnight && temporal.in_range(low) && temporal.in_range(high);
   }
 
   // Each entry's text is copied into the column once; later rows share it.
@@ -408,29 +510,59 @@ class ChunkReader {
     return in_range;
   }
 
+  // Each row as the index of its entry's text among the column's distinct texts.
+  template <class Index>
+  bool append_dictionary_indexes(const std::vector<std::int64_t>& text_indexes) {
+    const Index* indexes = values<Index>();
+    bool in_range = true;
+    each_row([&](std::int64_t position) {
+      const auto index = static_cast<std::int64_t>(indexes[position]);
+      if (index < 0 || static_cast<std::uint64_t>(index) >= text_indexes.size()) {
+        in_range = false;
+        return out_.push_null();
+      }
+      const std::int64_t text_idx = text_indexes[static_cast<std::size_t>(index)];
+      if (text_idx < 0) return out_.push_null();
+      out_.push_integer(text_idx);
+    });
+    return in_range;
+  }
+
+  template <class Index>
+  bool append_dictionary(const ColumnValues* entries, const std::vector<std::int64_t>* text_indexes) {
+    return text_indexes != nullptr ? append_dictionary_indexes<Index>(*text_indexes)
+                                   : append_dictionary_cells<Index>(*entries);
+  }
+
   // Dictionary entries are shown as the text of their values.
   bool read_dictionary() {
     if (array_.dictionary == nullptr || array_.n_buffers != 2 || !is_integer_format(format_)) return false;
     if (has_extension_name(schema_.dictionary->metadata)) return false;
     const ArrowArray& dictionary = *array_.dictionary;
-    ColumnValues entries;
-    entries.reserve(static_cast<std::size_t>(dictionary.length));
-    ChunkReader entry_reader(*schema_.dictionary, dictionary, 0, dictionary.length, Form::Text, entries);
-    if (!entry_reader.read()) return false;
-    for (const Cell& entry : entries) {
-      if (!entry.is_null() && entry.kind() != ValueKind::String) return false;
+    const std::vector<std::int64_t>* text_indexes =
+        form_ == Form::Typed ? dictionary_texts_->indexes_if_seen(dictionary) : nullptr;
+    std::unique_ptr<ColumnValues> entries;
+    if (text_indexes == nullptr) {
+      entries = std::make_unique<ColumnValues>();
+      entries->reserve(static_cast<std::size_t>(dictionary.length));
+      ChunkReader entry_reader(*schema_.dictionary, dictionary, 0, dictionary.length, Form::Text, *entries);
+      if (!entry_reader.read()) return false;
+      for (const Cell& entry : *entries) {
+        if (!entry.is_null() && entry.kind() != ValueKind::String) return false;
+      }
+      if (form_ == Form::Typed) text_indexes = &dictionary_texts_->index_entries(dictionary, std::move(entries));
     }
     validity_ = array_.null_count == 0 ? nullptr : static_cast<const std::uint8_t*>(array_.buffers[0]);
     if (length_ > 0 && array_.buffers[1] == nullptr) return false;
     switch (format_[0]) {
-      case 'c': return append_dictionary_cells<std::int8_t>(entries);
-      case 'C': return append_dictionary_cells<std::uint8_t>(entries);
-      case 's': return append_dictionary_cells<std::int16_t>(entries);
-      case 'S': return append_dictionary_cells<std::uint16_t>(entries);
-      case 'i': return append_dictionary_cells<std::int32_t>(entries);
-      case 'I': return append_dictionary_cells<std::uint32_t>(entries);
-      case 'l': return append_dictionary_cells<std::int64_t>(entries);
-      default: return append_dictionary_cells<std::uint64_t>(entries);
+      case 'c': return append_dictionary<std::int8_t>(entries.get(), text_indexes);
+      case 'C': return append_dictionary<std::uint8_t>(entries.get(), text_indexes);
+      case 's': return append_dictionary<std::int16_t>(entries.get(), text_indexes);
+      case 'S': return append_dictionary<std::uint16_t>(entries.get(), text_indexes);
+      case 'i': return append_dictionary<std::int32_t>(entries.get(), text_indexes);
+      case 'I': return append_dictionary<std::uint32_t>(entries.get(), text_indexes);
+      case 'l': return append_dictionary<std::int64_t>(entries.get(), text_indexes);
+      default: return append_dictionary<std::uint64_t>(entries.get(), text_indexes);
     }
   }
 
@@ -441,6 +573,7 @@ class ChunkReader {
   std::int64_t length_;
   Form form_;
   ColumnValues& out_;
+  DictionaryTexts* dictionary_texts_;
   const std::uint8_t* validity_ = nullptr;
 };
 
@@ -459,21 +592,60 @@ std::optional<LogicalType> natural_logical_type(const ArrowSchema& schema) {
   return std::nullopt;
 }
 
-bool read_column(const ArrowSchema& schema, std::span<const Chunk> chunks, LogicalType declared, ColumnValues& out) {
+namespace {
+
+// The form of a column declared `declared`, or nullopt where only the adapters
+// can make its cells.
+std::optional<Form> form_of(const ArrowSchema& schema, LogicalType declared) {
   const std::optional<LogicalType> natural = natural_logical_type(schema);
-  if (!natural) return false;
-  Form form = Form::Natural;
-  if (declared != *natural && !(is_text_type(declared) && is_text_type(*natural))) {
-    if (!is_text_type(declared)) return false;  // a cast to numbers or booleans stays with the adapters
-    form = Form::Text;
-  }
+  if (!natural) return std::nullopt;
+  if (declared == *natural || (is_text_type(declared) && is_text_type(*natural))) return Form::Natural;
+  if (!is_text_type(declared)) return std::nullopt;  // a cast to numbers or booleans stays with the adapters
+  return Form::Text;
+}
+
+bool read_chunks(const ArrowSchema& schema, std::span<const Chunk> chunks, Form form, ColumnValues& out,
+                 DictionaryTexts* dictionary_texts) {
   std::size_t cell_count = 0;
   for (const Chunk& chunk : chunks) cell_count += static_cast<std::size_t>(chunk.length < 0 ? 0 : chunk.length);
   out.reserve(cell_count);
   for (const Chunk& chunk : chunks) {
-    if (!ChunkReader(schema, *chunk.array, chunk.offset, chunk.length, form, out).read()) return false;
+    if (!ChunkReader(schema, *chunk.array, chunk.offset, chunk.length, form, out, dictionary_texts).read()) return false;
   }
   return true;
 }
+
+}  // namespace
+
+bool read_column(const ArrowSchema& schema, std::span<const Chunk> chunks, LogicalType declared, ColumnValues& out) {
+  const std::optional<Form> form = form_of(schema, declared);
+  return form && read_chunks(schema, chunks, *form, out, nullptr);
+}
+
+bool read_typed_column(const ArrowSchema& schema, std::span<const Chunk> chunks, LogicalType declared,
+                       ColumnValues& out, TypedColumn& typed) {
+  const std::optional<Form> form = form_of(schema, declared);
+  if (!form) return false;
+  const std::optional<LogicalType> natural = natural_logical_type(schema);
+  const bool as_text = declared == LogicalType::String || declared == LogicalType::Categorical;
+  if (*form == Form::Natural && *natural == LogicalType::Datetime &&
+      (declared == LogicalType::Datetime || declared == LogicalType::Unknown)) {
+    typed.kind = TypedColumn::Kind::Temporal;
+    typed.format = schema.format;
+    return read_chunks(schema, chunks, Form::Typed, out, nullptr);
+  }
+  if (*form == Form::Natural && *natural == LogicalType::Categorical && (as_text || declared == LogicalType::Unknown)) {
+    typed.kind = TypedColumn::Kind::Dictionary;
+    DictionaryTexts texts(typed);
+    return read_chunks(schema, chunks, Form::Typed, out, &texts);
+  }
+  return read_chunks(schema, chunks, *form, out, nullptr);
+}
+
+std::size_t temporal_text(std::string_view format, std::int64_t value, char* out) noexcept {
+  return TemporalFormat(format).write(value, out);
+}
+
+MomentKind temporal_moment_kind(std::string_view format) noexcept { return TemporalFormat(format).moment_kind(); }
 
 }  // namespace nolt::arrow

@@ -5,13 +5,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
 #include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "data/values.h"
+#include "profiling/details.h"
 
 // The structures of the Arrow C data interface, laid out as that interface
 // fixes them (guarded so that another header declaring them is compatible).
@@ -128,5 +131,39 @@ std::optional<LogicalType> natural_logical_type(const ArrowSchema& schema);
 // exactly here (the type, a cast to another type, an unsigned integer past
 // the 64-bit integers, a date outside the years 1 to 9999, a malformed array).
 bool read_column(const ArrowSchema& schema, std::span<const Chunk> chunks, LogicalType declared, ColumnValues& out);
+
+// A column read without its text, where the text is a function of a number
+// that tells values apart exactly as their texts would:
+// - Temporal: every cell is the Arrow value itself (days, milliseconds,
+//   time units or epoch units of `format`), an Integer cell; within one column
+//   the ISO 8601 text is a strictly increasing function of that value, so equal
+//   values are equal texts and the smallest value is the earliest instant.
+// - Dictionary: every cell is the index of its entry's text in `texts` (one
+//   index per distinct text over every chunk's dictionary; a null entry is a
+//   null cell), an Integer cell.
+struct TypedColumn {
+  enum class Kind : std::uint8_t { None, Temporal, Dictionary };
+  Kind kind = Kind::None;
+  std::string format;                   // Temporal: the Arrow format of the values
+  std::vector<std::string_view> texts;  // Dictionary: the distinct texts, viewing `entries`
+  std::vector<std::unique_ptr<ColumnValues>> entries;
+};
+
+// read_column, but where a column of this declared type can be held as a
+// TypedColumn (temporal columns declared "datetime" or "unknown", dictionary
+// columns declared "string", "categorical" or "unknown"), its cells are
+// numbers as above and `typed` says how to read them. Returns false exactly
+// where read_column does.
+bool read_typed_column(const ArrowSchema& schema, std::span<const Chunk> chunks, LogicalType declared,
+                       ColumnValues& out, TypedColumn& typed);
+
+// The ISO 8601 text read_column writes for one value of a temporal column of
+// this Arrow format (a value it accepts), into `out` (48 bytes); returns its length.
+std::size_t temporal_text(std::string_view format, std::int64_t value, char* out) noexcept;
+
+// The kind of moment the texts of this temporal format are: dates and
+// timestamps without a zone are naive, zoned timestamps (written in UTC) are
+// aware, times are times of day.
+MomentKind temporal_moment_kind(std::string_view format) noexcept;
 
 }  // namespace nolt::arrow

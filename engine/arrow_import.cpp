@@ -146,15 +146,19 @@ Result<PyObject*> plan_item(PyObject* plan, const char* key) {
   return item;
 }
 
-Result<std::vector<ColumnInput>> read_arrow(PyObject* source, PyObject* types, PyObject* fallback,
-                                            const ExecutionContext& context) {
+// The columns of Arrow data, those that can be in their typed form.
+Result<EngineColumns> read_arrow(PyObject* source, PyObject* types, PyObject* fallback,
+                                 const ExecutionContext& context) {
   NOLT_ASSIGN_OR_RETURN(ImportedArrow imported, import_arrow(source));
   bool readable = true;
   NOLT_ASSIGN_OR_RETURN(std::vector<ArrowColumn> sources, arrow_columns(imported, readable));
   const std::size_t column_count = sources.size();
   NOLT_ASSIGN_OR_RETURN(auto declared, declared_types(types, column_count));
 
-  std::vector<ColumnInput> columns(column_count);
+  EngineColumns result;
+  std::vector<ColumnInput>& columns = result.columns;
+  columns.resize(column_count);
+  result.typed.resize(column_count);
   std::vector<char> handled(column_count, 0);
   for (std::size_t column_idx = 0; column_idx < column_count; ++column_idx) {
     const char* name = sources[column_idx].field->name;
@@ -168,9 +172,11 @@ Result<std::vector<ColumnInput>> read_arrow(PyObject* source, PyObject* types, P
       if (!handled[column_idx]) return;
       ColumnInput& column = columns[column_idx];
       const ArrowColumn& arrow_column = sources[column_idx];
-      if (!arrow::read_column(*arrow_column.field, arrow_column.chunks, column.logical_type, column.values)) {
+      if (!arrow::read_typed_column(*arrow_column.field, arrow_column.chunks, column.logical_type, column.values,
+                                    result.typed[column_idx])) {
         handled[column_idx] = 0;
         column.values = ColumnValues();
+        result.typed[column_idx] = arrow::TypedColumn();
       }
     });
   });
@@ -188,12 +194,12 @@ Result<std::vector<ColumnInput>> read_arrow(PyObject* source, PyObject* types, P
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> converted, py::convert_columns(std::move(items)));
     columns[column_idx] = std::move(converted.front());
   }
-  return columns;
+  return result;
 }
 
 }  // namespace
 
-Result<std::vector<ColumnInput>> engine_columns(std::string_view name, PyObject* data, const ExecutionContext& context) {
+Result<EngineColumns> engine_columns(std::string_view name, PyObject* data, const ExecutionContext& context) {
   if (PyDict_Check(data)) {
     NOLT_ASSIGN_OR_RETURN(PyObject * source, plan_item(data, "arrow"));
     NOLT_ASSIGN_OR_RETURN(PyObject * types, plan_item(data, "types"));
@@ -202,7 +208,10 @@ Result<std::vector<ColumnInput>> engine_columns(std::string_view name, PyObject*
   }
   if (!PyUnicode_Check(data) && exports_arrow(data)) return read_arrow(data, nullptr, nullptr, context);
   NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> items, py::sequence_argument(name, data));
-  return py::convert_columns(std::move(items));
+  EngineColumns result;
+  NOLT_ASSIGN_OR_RETURN(result.columns, py::convert_columns(std::move(items)));
+  result.typed.resize(result.columns.size());
+  return result;
 }
 
 }  // namespace nolt::engine

@@ -11,6 +11,7 @@
 #include "data/values.h"
 #include "frame.h"
 #include "parallel/execution.h"
+#include "typed_columns.h"
 
 namespace nolt::engine {
 
@@ -51,7 +52,10 @@ PyObject* uncancel(PyObject*, PyObject*);
 //   fallback(column_idx) gives its column tuple instead.
 // Arrow buffers are read with the interpreter lock released, columns spread
 // over the context's threads; the Arrow data is released before returning.
-Result<std::vector<ColumnInput>> engine_columns(std::string_view name, PyObject* data, const ExecutionContext& context);
+// Temporal and dictionary columns of Arrow data are read in their typed form
+// where they can be: their cells are numbers, which the computations of
+// typed_columns.h turn back into what the texts would give.
+Result<EngineColumns> engine_columns(std::string_view name, PyObject* data, const ExecutionContext& context);
 
 inline constexpr py::ParamSpec kProfileParams{"profile", {"columns", "threads"}, 2};
 inline constexpr py::ParamSpec kObservedSchemaParams{"observed_schema", {"columns", "threads"}, 2};

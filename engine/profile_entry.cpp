@@ -35,14 +35,16 @@ PyObject* profile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     NOLT_ASSIGN_OR_RETURN(const bool with_details, details_flag(args, positional));
     NOLT_ASSIGN_OR_RETURN(auto bound, py::bind_arguments(kProfileParams, args, positional, kwnames));
     NOLT_ASSIGN_OR_RETURN(const ExecutionContext context, engine_context(bound[1]));
-    NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, engine_columns("columns", bound[0], context));
+    NOLT_ASSIGN_OR_RETURN(EngineColumns input, engine_columns("columns", bound[0], context));
+    // The details view these texts and the columns until the result is built.
+    std::vector<DetailTexts> texts(with_details ? input.columns.size() : 0);
     NOLT_ASSIGN_OR_RETURN(ProfileResult result, without_interpreter_lock([&]() -> Result<ProfileResult> {
-                            NOLT_ASSIGN_OR_RETURN(DatasetProfile profile, profile_dataset_columns(columns, context));
+                            NOLT_ASSIGN_OR_RETURN(TypedProfile profile, profile_typed_columns(input, context));
                             std::vector<ColumnDetails> details;
                             if (with_details) {
-                              NOLT_ASSIGN_OR_RETURN(details, profile_details(columns, profile, context));
+                              NOLT_ASSIGN_OR_RETURN(details, typed_profile_details(input, profile, texts, context));
                             }
-                            return ProfileResult{std::move(profile), std::move(details)};
+                            return ProfileResult{std::move(profile.profile), std::move(details)};
                           }));
     if (!with_details) return py::profile_to_dict(result.profile);
     return py::profile_with_details_to_dict(result.profile, result.details);

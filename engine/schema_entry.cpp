@@ -12,10 +12,10 @@ PyObject* observed_schema(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   return py::run_frame([&]() -> Result<PyRef> {
     NOLT_ASSIGN_OR_RETURN(auto bound, py::bind_arguments(kObservedSchemaParams, args, nargs, kwnames));
     NOLT_ASSIGN_OR_RETURN(const ExecutionContext context, engine_context(bound[1]));
-    NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, engine_columns("columns", bound[0], context));
-    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed,
-                          without_interpreter_lock([&] { return observe_columns(columns, context); }));
-    return py::observed_schema_to_dict(observed);
+    NOLT_ASSIGN_OR_RETURN(EngineColumns input, engine_columns("columns", bound[0], context));
+    NOLT_ASSIGN_OR_RETURN(TypedObservation observation,
+                          without_interpreter_lock([&] { return observe_typed_columns(input, context); }));
+    return py::observed_schema_to_dict(observation.observed);
   });
 }
 
@@ -23,10 +23,10 @@ PyObject* suggest_schema(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
   return py::run_frame([&]() -> Result<PyRef> {
     NOLT_ASSIGN_OR_RETURN(auto bound, py::bind_arguments(kSuggestSchemaParams, args, nargs, kwnames));
     NOLT_ASSIGN_OR_RETURN(const ExecutionContext context, engine_context(bound[1]));
-    NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, engine_columns("columns", bound[0], context));
-    NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed,
-                          without_interpreter_lock([&] { return observe_columns(columns, context); }));
-    return py::suggested_schema_to_dict(derive_suggested_schema(observed.columns));
+    NOLT_ASSIGN_OR_RETURN(EngineColumns input, engine_columns("columns", bound[0], context));
+    NOLT_ASSIGN_OR_RETURN(TypedObservation observation,
+                          without_interpreter_lock([&] { return observe_typed_columns(input, context); }));
+    return py::suggested_schema_to_dict(derive_suggested_schema(observation.observed.columns));
   });
 }
 
@@ -34,7 +34,7 @@ PyObject* inspect(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
   return py::run_frame([&]() -> Result<PyRef> {
     NOLT_ASSIGN_OR_RETURN(auto bound, py::bind_arguments(kInspectParams, args, nargs, kwnames));
     NOLT_ASSIGN_OR_RETURN(const ExecutionContext context, engine_context(bound[1]));
-    NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, engine_columns("columns", bound[0], context));
+    NOLT_ASSIGN_OR_RETURN(EngineColumns input, engine_columns("columns", bound[0], context));
     struct Views {
       DatasetProfile profile;
       ObservedDatasetSchema observed;
@@ -42,13 +42,11 @@ PyObject* inspect(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     };
     // One profile feeds all three views, so they always agree.
     NOLT_ASSIGN_OR_RETURN(Views views, without_interpreter_lock([&]() -> Result<Views> {
-                            NOLT_ASSIGN_OR_RETURN(const std::uint64_t row_count, check_equal_lengths(columns));
-                            NOLT_ASSIGN_OR_RETURN(DatasetProfile profile, profile_columns(columns, row_count, context));
-                            NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed,
-                                                  derive_observed_schema(profile, columns, context));
-                            SuggestedDatasetSchema suggested = derive_suggested_schema(observed.columns);
-                            std::vector<ColumnInput>().swap(columns);
-                            return Views{std::move(profile), std::move(observed), std::move(suggested)};
+                            NOLT_ASSIGN_OR_RETURN(TypedObservation observation, observe_typed_columns(input, context));
+                            SuggestedDatasetSchema suggested = derive_suggested_schema(observation.observed.columns);
+                            EngineColumns().columns.swap(input.columns);
+                            return Views{std::move(observation.profile), std::move(observation.observed),
+                                         std::move(suggested)};
                           }));
     return py::inspection_to_dict(views.profile, views.observed, views.suggested);
   });
@@ -59,10 +57,10 @@ PyObject* save_schema(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     NOLT_ASSIGN_OR_RETURN(auto bound, py::bind_arguments(kSaveSchemaParams, args, nargs, kwnames));
     NOLT_ASSIGN_OR_RETURN(std::string path, py::text_argument("path", bound[1]));
     NOLT_ASSIGN_OR_RETURN(const ExecutionContext context, engine_context(bound[2]));
-    NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, engine_columns("columns", bound[0], context));
+    NOLT_ASSIGN_OR_RETURN(EngineColumns input, engine_columns("columns", bound[0], context));
     NOLT_TRY(without_interpreter_lock([&]() -> Status {
-      NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed, observe_columns(columns, context));
-      return save_suggested_schema(derive_suggested_schema(observed.columns), path);
+      NOLT_ASSIGN_OR_RETURN(TypedObservation observation, observe_typed_columns(input, context));
+      return save_suggested_schema(derive_suggested_schema(observation.observed.columns), path);
     }));
     return PyRef::steal(Py_NewRef(Py_None));
   });

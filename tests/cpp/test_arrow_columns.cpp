@@ -82,6 +82,50 @@ TEST(ArrowColumns, TimestampsDatesAndTimesAreIsoText) {
   EXPECT_EQ(read(dates, LogicalType::Unknown), "'1970-01-01' '0001-01-01' null '2000-02-29'");
 }
 
+// Read as values, a temporal column is refused exactly where its text is, and
+// each value's text is the text the column would hold.
+TEST(ArrowColumns, TemporalValuesGiveTheirTextsAndAreRefusedWhereTheTextsAre) {
+  struct Case {
+    const char* format;
+    std::vector<std::int64_t> values;
+  };
+  const std::vector<Case> cases = {
+      {"tss:", {0, -62'135'596'800, 253'402'300'799, 5}},
+      {"tss:", {0, -62'135'596'801}},
+      {"tss:", {253'402'300'800, 0}},
+      {"tsn:UTC", {-1, 1'000'000'001, std::int64_t{1} << 62, 7}},
+      {"tsm:Asia/Tokyo", {-1, 0, 86'400'000 * 2'932'896LL + 86'399'999}},
+      {"tsu:", {-62'135'596'800'000'001}},
+      {"tdm", {951'782'400'000, -86'400'000, 0}},
+      {"tdm", {86'400'000, 1}},  // a null's value is never read
+      {"tdm", {86'400'000, 0, 1}},
+      {"ttn", {0, 0, 86'399'999'999'999}},
+      {"ttu", {86'400'000'000}},
+      {"ttu", {-1, 5}},
+  };
+  for (const Case& test_case : cases) {
+    Fixed<std::int64_t> column(test_case.format, test_case.values, 0b11111101);  // the second row null
+    const Chunk chunk{&column.array, 0, column.array.length};
+    ColumnValues texts;
+    ColumnValues values;
+    TypedColumn typed;
+    const bool as_text = read_column(column.schema, std::span<const Chunk>(&chunk, 1), LogicalType::Datetime, texts);
+    const bool as_values = read_typed_column(column.schema, std::span<const Chunk>(&chunk, 1), LogicalType::Datetime,
+                                             values, typed);
+    ASSERT_EQ(as_values, as_text) << test_case.format << " " << test_case.values[0];
+    if (!as_text) continue;
+    ASSERT_EQ(typed.kind, TypedColumn::Kind::Temporal);
+    ASSERT_EQ(values.size(), texts.size());
+    for (std::size_t row_idx = 0; row_idx < values.size(); ++row_idx) {
+      ASSERT_EQ(values[row_idx].is_null(), texts[row_idx].is_null());
+      if (values[row_idx].is_null()) continue;
+      char text[48];
+      const std::size_t size = temporal_text(typed.format, values[row_idx].as_integer(), text);
+      EXPECT_EQ(std::string_view(text, size), texts.text(texts[row_idx]));
+    }
+  }
+}
+
 TEST(ArrowColumns, ValuesOutsideWhatTheAdaptersWriteAlikeAreLeftToThem) {
   bool handled = true;
   Fixed<std::int64_t> year_zero("tss:", {-62'135'596'801});

@@ -19,7 +19,7 @@ pa = pytest.importorskip("pyarrow")
 pl = pytest.importorskip("polars")
 
 INT_TYPES = [pa.int8(), pa.int16(), pa.int32(), pa.int64(), pa.uint8(), pa.uint16(), pa.uint32(), pa.uint64()]
-TEMPORAL_TYPES = [pa.date32(), pa.time32("s"), pa.time32("ms"), pa.time64("us"), pa.time64("ns")] + [
+TEMPORAL_TYPES = [pa.date32(), pa.date64(), pa.time32("s"), pa.time32("ms"), pa.time64("us"), pa.time64("ns")] + [
     pa.timestamp(unit, zone) for unit in "s ms us ns".split() for zone in (None, "UTC", "Asia/Kolkata")
 ]
 EPOCH_LIMITS = {"s": 86_400 * 2_932_896, "ms": 86_400_000 * 2_932_896, "us": 86_400_000_000 * 106_000, "ns": 2**62}
@@ -38,6 +38,8 @@ def _values(arrow_type):
         return st.one_of(special, st.floats(width=16 if arrow_type == pa.float16() else 32, allow_nan=True))
     if pa.types.is_boolean(arrow_type):
         return st.booleans()
+    if arrow_type == pa.date64():  # milliseconds, mostly at midnight
+        return st.one_of(st.integers(-719_162, 2_932_896).map(lambda days: days * 86_400_000), st.integers(-(2**50), 2**50))
     if pa.types.is_date(arrow_type):
         return st.dates()
     if pa.types.is_time(arrow_type):
@@ -67,12 +69,21 @@ def arrow_columns(draw):
     return kind, arrow_type
 
 
-def _array(kind, arrow_type, cells):
+def _array(kind, arrow_type, cells, entries):
+    """The column of these cells; a dictionary column draws its entries from `entries` (which may
+    repeat a text or hold a null), taking for each cell one of the entries that show it."""
     if kind == "null":
         return pa.nulls(len(cells))
     if kind == "dict":
-        return pa.array(cells, arrow_type).dictionary_encode()
-    if pa.types.is_time(arrow_type) or pa.types.is_timestamp(arrow_type):
+        entries = [*entries, *dict.fromkeys(cell for cell in cells if cell is not None)]
+        shown = {}
+        for entry_idx, entry in enumerate(entries):
+            shown.setdefault(entry, []).append(entry_idx)
+        indexes = [None if cell is None and row % 2 else shown[cell][row % len(shown[cell])] if cell in shown else None
+                   for row, cell in enumerate(cells)]
+        index_type = pa.int8() if len(entries) < 100 else pa.int32()
+        return pa.DictionaryArray.from_arrays(pa.array(indexes, index_type), pa.array(entries, arrow_type))
+    if pa.types.is_time(arrow_type) or pa.types.is_timestamp(arrow_type) or arrow_type == pa.date64():
         storage = pa.int32() if arrow_type.bit_width == 32 else pa.int64()
         return pa.array(cells, storage).view(arrow_type)
     if arrow_type == pa.float16():
@@ -92,8 +103,9 @@ def tables(draw):
         pool = draw(st.lists(_values(arrow_type), min_size=1, max_size=6)) if kind != "null" else [None]
         null_rate = draw(st.sampled_from([0.0, 0.3, 1.0]))
         cells = [None if draw(st.floats(0, 1)) < null_rate else draw(st.sampled_from(pool)) for _ in range(rows)]
+        entries = draw(st.lists(st.one_of(st.none(), st.sampled_from(pool)), max_size=4)) if kind == "dict" else []
         name = f"c{column_idx}"
-        columns[name] = _array(kind, arrow_type, cells)
+        columns[name] = _array(kind, arrow_type, cells, entries)
         if draw(st.booleans()):
             declared[name] = draw(st.sampled_from(nolt.LOGICAL_TYPES))
     table = pa.table(columns)
@@ -113,18 +125,25 @@ def _outcome(compute):
 
 
 def _core(name, data, types):
-    core = {"profile": _nolt_core.profile_dataset, "observed": _nolt_core.observed_schema_dataset}[name]
+    """The result on the adapters' column tuples: the core's, or the engine's details on them."""
+    core = {
+        "profile": _nolt_core.profile_dataset,
+        "details": lambda columns: nolt._engine.profile(columns, 1, True),
+        "observed": _nolt_core.observed_schema_dataset,
+        "inspect": _nolt_core.inspect_dataset,
+    }[name]
     return _outcome(lambda: core(nolt.to_columns(data, types)))
 
 
 def _engine(name, data, types, threads=None):
     if name == "profile":
         return _outcome(lambda: core_part(nolt.profile(data, types=types, threads=threads)))
-    return _outcome(lambda: nolt.observed_schema(data, types=types, threads=threads))
+    operation = {"details": nolt.profile, "observed": nolt.observed_schema, "inspect": nolt.inspect}[name]
+    return _outcome(lambda: operation(data, types=types, threads=threads))
 
 
 @settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
-@given(tables(), st.sampled_from(["profile", "observed"]), st.sampled_from([1, 2, 3]))
+@given(tables(), st.sampled_from(["profile", "details", "observed", "inspect"]), st.sampled_from([1, 2, 3]))
 def test_the_engine_reads_arrow_data_as_the_adapters_do(drawn, operation, threads):
     table, types = drawn
     expected = _core(operation, table, types)
@@ -144,6 +163,8 @@ def test_every_operation_gives_the_same_bytes_for_any_thread_count(tmp_path):
         "id": pa.array(range(rows), pa.int64()),
         "x": pa.array([None if i % 17 == 0 else (i * 7919 % 1000) / 7 for i in range(rows)]),
         "label": pa.array([f"v{i % 251}" for i in range(rows)]).dictionary_encode(),
+        "grade": pa.DictionaryArray.from_arrays(pa.array([i * 13 % 7 for i in range(rows)], pa.int8()),
+                                                pa.array(["b", "a", None, "c", "a", "d", "e"])),
         "text": pa.array([None if i % 5 == 0 else f"t{i * 31 % 4099}" for i in range(rows)], pa.large_string()),
         "at": pa.array([dt.datetime(2020, 1, 1) + dt.timedelta(seconds=i * 3607) for i in range(rows)]),
         "flag": pa.array([i % 3 == 0 for i in range(rows)]),

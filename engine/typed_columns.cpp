@@ -1,0 +1,209 @@
+#include "typed_columns.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+#include "common/utf8.h"
+#include "memory/page_advice.h"
+#include "profiling/total_order.h"
+
+namespace nolt::engine {
+namespace {
+
+using arrow::TypedColumn;
+
+bool is_typed(const TypedColumn& typed) noexcept { return typed.kind != TypedColumn::Kind::None; }
+
+// Calls visit(row_idx, cell) for each non-null cell, asking the context to go
+// on every kInterruptStride rows. Returns the null count.
+template <class Visit>
+Result<std::uint64_t> each_value(const ColumnValues& values, const ExecutionContext& context, Visit&& visit) {
+  std::uint64_t null_count = 0;
+  const Cell* cells = values.cells().data();
+  for (std::size_t begin = 0; begin < values.size(); begin += kInterruptStride) {
+    if (begin != 0) NOLT_TRY(context.check());
+    const std::size_t end = std::min(values.size(), begin + kInterruptStride);
+    for (std::size_t row_idx = begin; row_idx < end; ++row_idx) {
+      if (cells[row_idx].is_null()) {
+        ++null_count;
+      } else {
+        visit(row_idx, cells[row_idx]);
+      }
+    }
+  }
+  return null_count;
+}
+
+// A temporal column's values sorted: their runs are its distinct values (a
+// value's text is a function of it that tells values apart), its ends the
+// earliest and latest instants.
+Status profile_temporal(const ColumnValues& values, ColumnProfile& profile, TypedSummary& summary,
+                        const ExecutionContext& context) {
+  ScratchArray<std::uint64_t> keys(values.size());
+  std::size_t count = 0;
+  NOLT_ASSIGN_OR_RETURN(profile.null_count, each_value(values, context, [&](std::size_t, const Cell& cell) {
+                          keys.data()[count++] = integer_order_key(cell.as_integer());
+                        }));
+  if (count == 0) return Status();
+  ScratchArray<std::uint64_t> scratch(count);
+  NOLT_ASSIGN_OR_RETURN(const std::span<std::uint64_t> sorted,
+                        sort_keys(std::span<std::uint64_t>(keys.data(), count),
+                                  std::span<std::uint64_t>(scratch.data(), count), context));
+  std::uint64_t distinct = 1;
+  for (std::size_t key_idx = 1; key_idx < count; ++key_idx) distinct += sorted[key_idx] != sorted[key_idx - 1];
+  profile.unique_count = distinct;
+  summary.low = integer_from_order_key(sorted.front());
+  summary.high = integer_from_order_key(sorted.back());
+  return Status();
+}
+
+// A dictionary column's text indexes tallied: the texts that occur are its
+// distinct values (each text has one index).
+Status profile_dictionary(const ColumnValues& values, const TypedColumn& typed, ColumnProfile& profile,
+                          TypedSummary& summary, const ExecutionContext& context) {
+  std::vector<TextTally>& tallies = summary.tallies;
+  tallies.assign(typed.texts.size(), TextTally{});
+  NOLT_ASSIGN_OR_RETURN(profile.null_count, each_value(values, context, [&](std::size_t row_idx, const Cell& cell) {
+                          TextTally& tally = tallies[static_cast<std::size_t>(cell.as_integer())];
+                          if (tally.count++ == 0) tally.first_row = row_idx;
+                        }));
+  profile.unique_count = static_cast<std::uint64_t>(
+      std::count_if(tallies.begin(), tallies.end(), [](const TextTally& tally) { return tally.count != 0; }));
+  return Status();
+}
+
+// The indexes of the texts that occur, by first appearance.
+std::vector<std::size_t> texts_by_first_row(const std::vector<TextTally>& tallies) {
+  std::vector<std::size_t> present;
+  for (std::size_t text_idx = 0; text_idx < tallies.size(); ++text_idx) {
+    if (tallies[text_idx].count != 0) present.push_back(text_idx);
+  }
+  std::sort(present.begin(), present.end(),
+            [&](std::size_t lhs, std::size_t rhs) { return tallies[lhs].first_row < tallies[rhs].first_row; });
+  return present;
+}
+
+// Every text is valid ISO 8601 of the one kind the column's type writes.
+DatetimeDetails temporal_details(const TypedColumn& typed, const ColumnProfile& profile, const TypedSummary& summary,
+                                 DetailTexts& texts) {
+  const std::uint64_t count = profile.count - profile.null_count;
+  DatetimeDetails details;
+  switch (arrow::temporal_moment_kind(typed.format)) {
+    case MomentKind::Naive: details.naive_count = count; break;
+    case MomentKind::Aware: details.aware_count = count; break;
+    case MomentKind::TimeOfDay: details.time_count = count; break;
+  }
+  if (count > 0) {
+    details.earliest =
+        std::string_view(texts.earliest.data(), arrow::temporal_text(typed.format, summary.low, texts.earliest.data()));
+    details.latest =
+        std::string_view(texts.latest.data(), arrow::temporal_text(typed.format, summary.high, texts.latest.data()));
+  }
+  return details;
+}
+
+// Lengths over the texts that occur; the top values by falling count, then
+// first appearance.
+TextDetails dictionary_details(const TypedColumn& typed, const TypedSummary& summary) {
+  const std::vector<TextTally>& tallies = summary.tallies;
+  std::vector<std::size_t> present = texts_by_first_row(tallies);
+  TextDetails details;
+  for (const std::size_t text_idx : present) {
+    const std::uint64_t length = utf8_code_point_count(typed.texts[text_idx]);
+    details.min_length = std::min(details.min_length.value_or(length), length);
+    details.max_length = std::max(details.max_length.value_or(length), length);
+  }
+  const std::size_t top_count = std::min(present.size(), kTopValueCount);
+  std::stable_sort(present.begin(), present.end(),
+                   [&](std::size_t lhs, std::size_t rhs) { return tallies[lhs].count > tallies[rhs].count; });
+  for (std::size_t top_idx = 0; top_idx < top_count; ++top_idx) {
+    const std::string_view text = typed.texts[present[top_idx]];
+    details.top_values.push_back(TopValue{FoundValue{Cell::text(0, text.size()), text}, tallies[present[top_idx]].count});
+  }
+  return details;
+}
+
+}  // namespace
+
+Result<TypedProfile> profile_typed_columns(EngineColumns& input, const ExecutionContext& context) {
+  std::vector<ColumnInput>& columns = input.columns;
+  NOLT_ASSIGN_OR_RETURN(const std::uint64_t row_count, check_equal_lengths(columns));
+  // The core profiles the other columns while the typed ones are set aside
+  // (they cannot fail, so the first error in column order is the same).
+  std::vector<std::size_t> typed_columns;
+  std::vector<ColumnValues> set_aside;
+  for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
+    if (!is_typed(input.typed[column_idx])) continue;
+    typed_columns.push_back(column_idx);
+    set_aside.push_back(std::exchange(columns[column_idx].values, ColumnValues()));
+  }
+  Result<DatasetProfile> plain = profile_columns(columns, row_count, context);
+  for (std::size_t typed_idx = 0; typed_idx < typed_columns.size(); ++typed_idx) {
+    columns[typed_columns[typed_idx]].values = std::move(set_aside[typed_idx]);
+  }
+  NOLT_TRY(plain);
+  TypedProfile result{std::move(plain).value(), std::vector<TypedSummary>(columns.size())};
+
+  // As the core does: the columns spread over the threads when there are
+  // enough of them, each one's sort split otherwise.
+  const bool by_column = typed_columns.size() >= context.thread_count();
+  const ExecutionContext serial_with_interrupt{nullptr, context.interrupt};
+  NOLT_TRY(run_until_failure(
+      by_column ? context : serial_with_interrupt, typed_columns.size(), [&](std::size_t typed_idx) -> Status {
+        const std::size_t column_idx = typed_columns[typed_idx];
+        const TypedColumn& typed = input.typed[column_idx];
+        ColumnProfile& profile = result.profile.columns[column_idx];
+        TypedSummary& summary = result.summaries[column_idx];
+        if (typed.kind == TypedColumn::Kind::Temporal) {
+          return profile_temporal(columns[column_idx].values, profile, summary,
+                                  by_column ? serial_with_interrupt : context);
+        }
+        return profile_dictionary(columns[column_idx].values, typed, profile, summary, context);
+      }));
+  return result;
+}
+
+Result<std::vector<ColumnDetails>> typed_profile_details(const EngineColumns& input, const TypedProfile& profile,
+                                                         std::vector<DetailTexts>& texts,
+                                                         const ExecutionContext& context) {
+  const std::vector<ColumnInput>& columns = input.columns;
+  std::vector<ColumnDetails> details(columns.size());
+  NOLT_TRY(run_until_failure(context, columns.size(), [&](std::size_t column_idx) -> Status {
+    const TypedColumn& typed = input.typed[column_idx];
+    const ColumnProfile& column_profile = profile.profile.columns[column_idx];
+    const TypedSummary& summary = profile.summaries[column_idx];
+    if (!is_typed(typed) || column_profile.logical_type == LogicalType::Unknown) {
+      details[column_idx] = column_details(columns[column_idx], column_profile);
+    } else if (typed.kind == TypedColumn::Kind::Temporal) {
+      details[column_idx] = temporal_details(typed, column_profile, summary, texts[column_idx]);
+    } else {
+      details[column_idx] = dictionary_details(typed, summary);
+    }
+    return Status();
+  }));
+  return details;
+}
+
+Result<TypedObservation> observe_typed_columns(EngineColumns& input, const ExecutionContext& context) {
+  NOLT_ASSIGN_OR_RETURN(TypedProfile profiled, profile_typed_columns(input, context));
+  // The observed values of a string or categorical column are its distinct
+  // texts in the order of their first appearance, which is all they read.
+  for (std::size_t column_idx = 0; column_idx < input.columns.size(); ++column_idx) {
+    ColumnInput& column = input.columns[column_idx];
+    if (input.typed[column_idx].kind != TypedColumn::Kind::Dictionary ||
+        profiled.profile.columns[column_idx].unique_count > kObservedValuesLimit ||
+        (column.logical_type != LogicalType::String && column.logical_type != LogicalType::Categorical)) {
+      continue;
+    }
+    ColumnValues firsts;
+    for (const std::size_t text_idx : texts_by_first_row(profiled.summaries[column_idx].tallies)) {
+      firsts.push_text(input.typed[column_idx].texts[text_idx]);
+    }
+    column.values = std::move(firsts);
+  }
+  NOLT_ASSIGN_OR_RETURN(ObservedDatasetSchema observed, derive_observed_schema(profiled.profile, input.columns, context));
+  return TypedObservation{std::move(profiled.profile), std::move(observed)};
+}
+
+}  // namespace nolt::engine
