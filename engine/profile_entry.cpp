@@ -10,12 +10,6 @@ using py::PyRef;
 
 namespace {
 
-// The profile and, when asked, the details of the same converted columns.
-struct ProfileResult {
-  DatasetProfile profile;
-  std::vector<ColumnDetails> details;
-};
-
 // The optional third positional argument: True or False only.
 Result<bool> details_flag(PyObject* const* args, Py_ssize_t& positional) {
   if (positional != 3) return false;
@@ -36,13 +30,10 @@ PyObject* profile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     NOLT_ASSIGN_OR_RETURN(auto bound, py::bind_arguments(kProfileParams, args, positional, kwnames));
     NOLT_ASSIGN_OR_RETURN(const ExecutionContext context, engine_context(bound[1]));
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> columns, engine_columns("columns", bound[0], context));
-    NOLT_ASSIGN_OR_RETURN(ProfileResult result, without_interpreter_lock([&]() -> Result<ProfileResult> {
+    NOLT_ASSIGN_OR_RETURN(ProfileWithDetails result, without_interpreter_lock([&]() -> Result<ProfileWithDetails> {
+                            if (with_details) return profile_dataset_with_details(columns, context);
                             NOLT_ASSIGN_OR_RETURN(DatasetProfile profile, profile_dataset_columns(columns, context));
-                            std::vector<ColumnDetails> details;
-                            if (with_details) {
-                              NOLT_ASSIGN_OR_RETURN(details, profile_details(columns, profile, context));
-                            }
-                            return ProfileResult{std::move(profile), std::move(details)};
+                            return ProfileWithDetails{std::move(profile), {}};
                           }));
     if (!with_details) return py::profile_to_dict(result.profile);
     return py::profile_with_details_to_dict(result.profile, result.details);

@@ -221,34 +221,7 @@ BooleanDetails boolean_details(const ColumnValues& values) {
   return details;
 }
 
-// How often a value occurs and where it first does.
-struct Tally {
-  std::uint64_t first_row = 0;
-  std::uint64_t count = 0;
-};
-
-// The kTopValueCount best tallies offered: more occurrences first, then the earlier first row.
-class TopTallies {
- public:
-  void offer(const Tally& tally) {
-    std::size_t position = size_;
-    while (position > 0 && better(tally, best_[position - 1])) --position;
-    if (position >= kTopValueCount) return;
-    const std::size_t last = size_ < kTopValueCount ? size_ : kTopValueCount - 1;
-    for (std::size_t idx = last; idx > position; --idx) best_[idx] = best_[idx - 1];
-    best_[position] = tally;
-    if (size_ < kTopValueCount) ++size_;
-  }
-  std::size_t size() const noexcept { return size_; }
-  const Tally& operator[](std::size_t idx) const noexcept { return best_[idx]; }
-
- private:
-  static bool better(const Tally& lhs, const Tally& rhs) noexcept {
-    return lhs.count != rhs.count ? lhs.count > rhs.count : lhs.first_row < rhs.first_row;
-  }
-  std::array<Tally, kTopValueCount> best_{};
-  std::size_t size_ = 0;
-};
+using Tally = ValueTally;
 
 FoundValue found_at(const ColumnValues& values, std::uint64_t row_idx) {
   const Cell& cell = values[row_idx];
@@ -256,7 +229,7 @@ FoundValue found_at(const ColumnValues& values, std::uint64_t row_idx) {
 }
 
 // Shortest and longest text in code points.
-struct LengthRange {
+struct TextLengths {
   std::uint64_t min = UINT64_MAX;
   std::uint64_t max = 0;
 
@@ -289,7 +262,7 @@ class SmallTextTable {
     tallies_.reserve(distinct);
   }
 
-  void add(std::string_view text, std::uint64_t row_idx, LengthRange& lengths) {
+  void add(std::string_view text, std::uint64_t row_idx, TextLengths& lengths) {
     const std::uint64_t fingerprint = hash_text(text) & 0xFFFFFFFF00000000ULL;
     for (std::size_t slot_idx = (fingerprint * 0x9E3779B97F4A7C15ULL) >> shift_;; slot_idx = (slot_idx + 1) & mask_) {
       const std::uint64_t slot = slots_[slot_idx];
@@ -378,9 +351,25 @@ void offer_other_values(const ColumnValues& values, TopTallies& best) {
   }
 }
 
+// The details of a text column whose distinct count gathered `tallies`:
+// only its cells that are not texts (if any) are read again.
+TextDetails text_details(const ColumnValues& values, const ColumnProfile& profile, const TextTallies& tallies) {
+  TextDetails details;
+  TopTallies best = tallies.top_texts;
+  if (tallies.text_count != values.size() - profile.null_count) offer_other_values(values, best);
+  if (tallies.text_count > 0) {
+    details.min_length = tallies.min_length;
+    details.max_length = tallies.max_length;
+  }
+  for (std::size_t idx = 0; idx < best.size(); ++idx) {
+    details.top_values.push_back(TopValue{found_at(values, best[idx].first_row), best[idx].count});
+  }
+  return details;
+}
+
 TextDetails text_details(const ColumnValues& values, const ColumnProfile& profile) {
   TextDetails details;
-  LengthRange lengths;
+  TextLengths lengths;
   TopTallies best;
   std::size_t text_count = 0;
   const std::uint64_t present = values.size() - profile.null_count;
@@ -521,6 +510,42 @@ Result<std::vector<ColumnDetails>> profile_details(const std::vector<ColumnInput
     return Status();
   }));
   return details;
+}
+
+Result<ProfileWithDetails> profile_columns_with_details(const std::vector<ColumnInput>& columns,
+                                                        std::uint64_t row_count, const ExecutionContext& context) {
+  ProfileWithDetails result;
+  result.profile.row_count = row_count;
+  result.profile.columns.resize(columns.size());
+  result.details.resize(columns.size());
+  std::vector<std::uint64_t> costs(columns.size());
+  for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
+    costs[column_idx] = column_cost(columns[column_idx], true);
+  }
+  NOLT_TRY(run_column_tasks(
+      costs, context,
+      [&](std::size_t column_idx, ColumnWorkspace& workspace, const ExecutionContext& column_context) -> Status {
+        const ColumnInput& column = columns[column_idx];
+        const bool of_texts =
+            column.logical_type == LogicalType::String || column.logical_type == LogicalType::Categorical;
+        TextTallies tallies;
+        NOLT_ASSIGN_OR_RETURN(ColumnProfile column_profile,
+                              profile_column(column, row_count, workspace, column_context, of_texts ? &tallies : nullptr));
+        if (tallies.gathered) {
+          result.details[column_idx] = text_details(column.values, column_profile, tallies);
+        } else {
+          result.details[column_idx] = column_details(column, column_profile);
+        }
+        result.profile.columns[column_idx] = std::move(column_profile);
+        return Status();
+      }));
+  return result;
+}
+
+Result<ProfileWithDetails> profile_dataset_with_details(const std::vector<ColumnInput>& columns,
+                                                        const ExecutionContext& context) {
+  NOLT_ASSIGN_OR_RETURN(std::uint64_t row_count, check_equal_lengths(columns));
+  return profile_columns_with_details(columns, row_count, context);
 }
 
 }  // namespace nolt

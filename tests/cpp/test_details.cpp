@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -157,6 +158,84 @@ TEST(ColumnDetailsTest, DatetimeRangeOnlyForOneKind) {
   EXPECT_FALSE(mixed.latest.has_value());
   EXPECT_EQ(mixed.naive_count + mixed.aware_count + mixed.time_count, 3u);
 }
+
+// Every detail and profile field as text, so that whole results compare at once;
+// a shown value carries its cell's payload (a text's offset: the occurrence shown).
+std::string describe(const ColumnProfile& profile, const ColumnDetails& details) {
+  std::string out = std::to_string(profile.null_count) + "/" + std::to_string(profile.unique_count);
+  if (const auto* text = std::get_if<TextDetails>(&details)) {
+    out += " len " + (text->min_length ? std::to_string(*text->min_length) : "-") + ".." +
+           (text->max_length ? std::to_string(*text->max_length) : "-");
+    for (const TopValue& top : text->top_values) {
+      out += " " + std::to_string(static_cast<int>(top.value.cell.kind())) + ":" + std::string(top.value.text) + "@" +
+             std::to_string(top.value.cell.float_bits()) + "x" + std::to_string(top.count);
+    }
+  } else if (const auto* number = std::get_if<NumberDetails>(&details)) {
+    out += " n " + std::to_string(number->nan_count) + " " + std::to_string(number->zero_count);
+  } else if (const auto* datetime = std::get_if<DatetimeDetails>(&details)) {
+    out += " d " + std::string(datetime->earliest.value_or("-")) + " " + std::string(datetime->latest.value_or("-")) +
+           " " + std::to_string(datetime->invalid_count);
+  }
+  return out;
+}
+
+// A column of `rows` cells drawn from about `distinct` texts (with non-ASCII
+// ones), and with `mixed` also nulls, numbers (-0.0, NaNs) and booleans.
+ColumnValues random_column(std::size_t rows, std::size_t distinct, bool mixed, std::uint64_t seed) {
+  std::mt19937_64 random(seed);
+  ColumnValues values;
+  for (std::size_t row_idx = 0; row_idx < rows; ++row_idx) {
+    const std::uint64_t draw = random() % (distinct == 0 ? 1 : distinct);
+    switch (mixed ? random() % 8 : 7) {
+      case 0: values.push_null(); break;
+      case 1: values.push_integer(static_cast<std::int64_t>(draw % 3)); break;
+      case 2: values.push_float(draw % 3 == 0 ? -0.0 : (draw % 3 == 1 ? std::nan("") : 1.0)); break;
+      case 3: values.push_boolean(draw % 2 == 0); break;
+      default:
+        values.push_text((draw % 5 == 0 ? "\xc3\xa9\xe2\x82\xac" : "k") + std::to_string(draw) + std::string(draw % 7, 'x'));
+    }
+  }
+  return values;
+}
+
+struct FoldCase {
+  std::size_t rows;
+  std::size_t distinct;
+  bool mixed;
+  LogicalType type;
+};
+
+class FoldedDetailsTest : public ::testing::TestWithParam<FoldCase> {};
+
+// The profile with its details computed together equals the profile and the
+// details computed apart, on one thread and on several.
+TEST_P(FoldedDetailsTest, EqualTheSeparatePasses) {
+  const FoldCase& test_case = GetParam();
+  std::vector<ColumnInput> columns;
+  columns.push_back(column_of(test_case.type, random_column(test_case.rows, test_case.distinct, test_case.mixed, 1)));
+  columns.push_back(column_of(LogicalType::Unknown, random_column(test_case.rows, 3, true, 2)));
+  const DatasetProfile profile = profile_dataset_columns(columns).value();
+  const std::vector<ColumnDetails> details = profile_details(columns, profile).value();
+  for (const std::size_t threads : {1, 2, 3}) {
+    Executor executor(threads);
+    const ProfileWithDetails together = profile_dataset_with_details(columns, ExecutionContext{&executor}).value();
+    for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
+      EXPECT_EQ(describe(together.profile.columns[column_idx], together.details[column_idx]),
+                describe(profile.columns[column_idx], details[column_idx]))
+          << "column " << column_idx << ", " << threads << " threads";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Columns, FoldedDetailsTest,
+    ::testing::Values(FoldCase{0, 0, false, LogicalType::String}, FoldCase{1, 1, true, LogicalType::String},
+                      FoldCase{500, 4, true, LogicalType::Categorical}, FoldCase{20000, 15000, false, LogicalType::String},
+                      FoldCase{60000, 1u << 30, true, LogicalType::String},
+                      FoldCase{300000, 200000, false, LogicalType::String},
+                      FoldCase{300000, 1u << 30, false, LogicalType::Categorical},
+                      FoldCase{300000, 40, true, LogicalType::String},
+                      FoldCase{300000, 150000, true, LogicalType::Datetime}));
 
 }  // namespace
 }  // namespace nolt
