@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <cmath>
 #include <limits>
 #include <string_view>
@@ -240,13 +241,33 @@ class RowTable {
   unsigned shift_ = 64;
 };
 
+// The code points of a text: its size when its bytes are ASCII (one or two
+// overlapping loads tell, for texts of up to 16 bytes), else counted.
+inline std::uint64_t code_point_length(std::string_view text) noexcept {
+  const char* bytes = text.data();
+  const std::size_t size = text.size();
+  std::uint64_t high_bits = 0x80;
+  if (size >= 8 && size <= 16) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, bytes, 8);
+    std::memcpy(&tail, bytes + size - 8, 8);
+    high_bits = (head | tail) & 0x8080808080808080ULL;
+  } else if (size >= 4 && size < 8) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, bytes, 4);
+    std::memcpy(&tail, bytes + size - 4, 4);
+    high_bits = (head | tail) & 0x80808080U;
+  }
+  return high_bits == 0 ? size : utf8_code_point_count(text);
+}
+
 // Shortest and longest text in code points.
 struct LengthRange {
   std::uint64_t min = UINT64_MAX;
   std::uint64_t max = 0;
 
   void add(std::string_view text) noexcept {
-    const std::uint64_t length = utf8_code_point_count(text);
+    const std::uint64_t length = code_point_length(text);
     min = length < min ? length : min;
     max = length > max ? length : max;
   }

@@ -1,6 +1,7 @@
 #include "profiling/profile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <numeric>
@@ -81,12 +82,22 @@ Status run_column_tasks(const std::vector<std::uint64_t>& costs, const Execution
   std::vector<std::size_t> order(column_count);
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::stable_sort(order.begin(), order.end(), [&](std::size_t lhs, std::size_t rhs) { return costs[lhs] > costs[rhs]; });
+  // A column splits its own work when it alone would outlast the others'
+  // share, or when it starts so late that threads will soon have nothing
+  // else to do; otherwise it runs on its thread alone, which costs less in
+  // all (no merging of split work).
+  const std::size_t thread_count = context.thread_count();
+  const std::uint64_t total_cost = std::accumulate(costs.begin(), costs.end(), std::uint64_t{0});
+  const ExecutionContext serial_with_interrupt{nullptr, context.interrupt};
+  std::atomic<std::size_t> started{0};
   WorkspacePool workspaces;
   return run_until_failure(
       context, column_count,
       [&](std::size_t column_idx) -> Status {
+        const std::size_t start_idx = started.fetch_add(1, std::memory_order_relaxed);
+        const bool split = costs[column_idx] * thread_count > total_cost || start_idx + thread_count > column_count;
         std::unique_ptr<ColumnWorkspace> workspace = workspaces.acquire();
-        Status status = task(column_idx, *workspace, context);
+        Status status = task(column_idx, *workspace, split ? context : serial_with_interrupt);
         workspaces.release(std::move(workspace));
         return status;
       },
