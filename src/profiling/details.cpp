@@ -447,23 +447,68 @@ struct MomentRange {
   }
 };
 
-DatetimeDetails datetime_details(const ColumnValues& values) {
+// The moments of a run of rows; runs merge in row order.
+struct MomentTally {
   std::array<MomentRange, 3> ranges;  // by MomentKind
-  DatetimeDetails details;
-  for (const Cell& cell : values) {
-    if (cell.is_null()) continue;
-    Moment moment;
-    if (cell.kind() != ValueKind::String) {
-      ++details.invalid_count;
-      continue;
+  std::uint64_t invalid_count = 0;
+
+  void add_rows(const ColumnValues& values, std::size_t begin, std::size_t end) {
+    const Cell* cells = values.cells().data();
+    for (std::size_t row_idx = begin; row_idx < end; ++row_idx) {
+      const Cell& cell = cells[row_idx];
+      if (cell.is_null()) continue;
+      Moment moment;
+      if (cell.kind() != ValueKind::String) {
+        ++invalid_count;
+        continue;
+      }
+      const std::string_view text = values.text(cell);
+      if (!read_common_moment(text, moment) && !read_moment(text, moment)) {
+        ++invalid_count;
+        continue;
+      }
+      ranges[static_cast<std::size_t>(moment.kind)].add(moment, text);
     }
-    const std::string_view text = values.text(cell);
-    if (!read_common_moment(text, moment) && !read_moment(text, moment)) {
-      ++details.invalid_count;
-      continue;
-    }
-    ranges[static_cast<std::size_t>(moment.kind)].add(moment, text);
   }
+
+  // Adds the tally of the rows that follow this one's.
+  void merge_later(const MomentTally& later) {
+    invalid_count += later.invalid_count;
+    for (std::size_t kind_idx = 0; kind_idx < ranges.size(); ++kind_idx) {
+      MomentRange& range = ranges[kind_idx];
+      const MomentRange& other = later.ranges[kind_idx];
+      if (other.count == 0) continue;
+      if (range.count == 0) {
+        range = other;
+        continue;
+      }
+      range.count += other.count;
+      // Strict comparisons: of equal instants, the earlier rows' stays.
+      if (compare_moments(other.earliest, range.earliest) < 0) {
+        range.earliest = other.earliest;
+        range.earliest_text = other.earliest_text;
+      }
+      if (compare_moments(other.latest, range.latest) > 0) {
+        range.latest = other.latest;
+        range.latest_text = other.latest_text;
+      }
+    }
+  }
+};
+
+// Columns of fewer rows read their moments on one thread.
+constexpr std::size_t kParallelMomentRows = std::size_t{1} << 17;
+
+DatetimeDetails datetime_details(const ColumnValues& values, const ExecutionContext& context) {
+  const std::size_t run_count = context.parallel() && values.size() >= kParallelMomentRows ? 2 * context.thread_count() : 1;
+  std::vector<MomentTally> tallies(run_count);
+  context.parallel_for(run_count, [&](std::size_t run_idx) {
+    tallies[run_idx].add_rows(values, values.size() * run_idx / run_count, values.size() * (run_idx + 1) / run_count);
+  });
+  for (std::size_t run_idx = 1; run_idx < run_count; ++run_idx) tallies[0].merge_later(tallies[run_idx]);
+  const std::array<MomentRange, 3>& ranges = tallies[0].ranges;
+  DatetimeDetails details;
+  details.invalid_count = tallies[0].invalid_count;
   details.naive_count = ranges[static_cast<std::size_t>(MomentKind::Naive)].count;
   details.aware_count = ranges[static_cast<std::size_t>(MomentKind::Aware)].count;
   details.time_count = ranges[static_cast<std::size_t>(MomentKind::TimeOfDay)].count;
@@ -496,7 +541,7 @@ ColumnDetails column_details(const ColumnInput& column, const ColumnProfile& pro
     case LogicalType::Boolean: return boolean_details(column.values);
     case LogicalType::String:
     case LogicalType::Categorical: return text_details(column.values, profile);
-    case LogicalType::Datetime: return datetime_details(column.values);
+    case LogicalType::Datetime: return datetime_details(column.values, kSerialContext);
     case LogicalType::Unknown: break;
   }
   return std::monostate();
@@ -533,6 +578,8 @@ Result<ProfileWithDetails> profile_columns_with_details(const std::vector<Column
                               profile_column(column, row_count, workspace, column_context, of_texts ? &tallies : nullptr));
         if (tallies.gathered) {
           result.details[column_idx] = text_details(column.values, column_profile, tallies);
+        } else if (column.logical_type == LogicalType::Datetime) {
+          result.details[column_idx] = datetime_details(column.values, column_context);
         } else {
           result.details[column_idx] = column_details(column, column_profile);
         }

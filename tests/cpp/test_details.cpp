@@ -2,8 +2,10 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -162,26 +164,28 @@ TEST(ColumnDetailsTest, DatetimeRangeOnlyForOneKind) {
 // Every detail and profile field as text, so that whole results compare at once;
 // a shown value carries its cell's payload (a text's offset: the occurrence shown).
 std::string describe(const ColumnProfile& profile, const ColumnDetails& details) {
-  std::string out = std::to_string(profile.null_count) + "/" + std::to_string(profile.unique_count);
+  std::ostringstream out;
+  out << profile.null_count << "/" << profile.unique_count;
   if (const auto* text = std::get_if<TextDetails>(&details)) {
-    out += " len " + (text->min_length ? std::to_string(*text->min_length) : "-") + ".." +
-           (text->max_length ? std::to_string(*text->max_length) : "-");
+    out << " len " << text->min_length.value_or(0) << ".." << text->max_length.value_or(0) << (text->min_length ? "" : "-");
     for (const TopValue& top : text->top_values) {
-      out += " " + std::to_string(static_cast<int>(top.value.cell.kind())) + ":" + std::string(top.value.text) + "@" +
-             std::to_string(top.value.cell.float_bits()) + "x" + std::to_string(top.count);
+      out << " " << static_cast<int>(top.value.cell.kind()) << ":" << top.value.text << "@" << top.value.cell.float_bits()
+          << "x" << top.count;
     }
   } else if (const auto* number = std::get_if<NumberDetails>(&details)) {
-    out += " n " + std::to_string(number->nan_count) + " " + std::to_string(number->zero_count);
+    out << " n " << number->nan_count << " " << number->zero_count;
   } else if (const auto* datetime = std::get_if<DatetimeDetails>(&details)) {
-    out += " d " + std::string(datetime->earliest.value_or("-")) + " " + std::string(datetime->latest.value_or("-")) +
-           " " + std::to_string(datetime->invalid_count);
+    out << " d " << datetime->earliest.value_or("-") << " " << datetime->latest.value_or("-") << " "
+        << datetime->invalid_count;
   }
-  return out;
+  return out.str();
 }
 
 // A column of `rows` cells drawn from about `distinct` texts (with non-ASCII
-// ones), and with `mixed` also nulls, numbers (-0.0, NaNs) and booleans.
-ColumnValues random_column(std::size_t rows, std::size_t distinct, bool mixed, std::uint64_t seed) {
+// ones; or naive date-times, equal instants written two ways, as `moments`),
+// and with `mixed` also nulls, numbers (-0.0, NaNs) and booleans.
+ColumnValues random_column(std::size_t rows, std::size_t distinct, bool mixed, std::uint64_t seed,
+                           bool moments = false) {
   std::mt19937_64 random(seed);
   ColumnValues values;
   for (std::size_t row_idx = 0; row_idx < rows; ++row_idx) {
@@ -192,7 +196,18 @@ ColumnValues random_column(std::size_t rows, std::size_t distinct, bool mixed, s
       case 2: values.push_float(draw % 3 == 0 ? -0.0 : (draw % 3 == 1 ? std::nan("") : 1.0)); break;
       case 3: values.push_boolean(draw % 2 == 0); break;
       default:
-        values.push_text((draw % 5 == 0 ? "\xc3\xa9\xe2\x82\xac" : "k") + std::to_string(draw) + std::string(draw % 7, 'x'));
+        if (moments) {
+          char text[32];
+          const auto size = std::snprintf(text, sizeof text, "2024-03-%02dT%02d:00:00", static_cast<int>(draw % 28 + 1),
+                                          static_cast<int>(draw / 28 % 24));
+          if (draw / 672 % 2 == 1) text[10] = ' ';
+          values.push_text(std::string_view(text, static_cast<std::size_t>(size)));
+          break;
+        }
+        std::string text = draw % 5 == 0 ? "\xc3\xa9\xe2\x82\xac" : "k";
+        text += std::to_string(draw);
+        text.append(draw % 7, 'x');
+        values.push_text(text);
     }
   }
   return values;
@@ -212,7 +227,8 @@ class FoldedDetailsTest : public ::testing::TestWithParam<FoldCase> {};
 TEST_P(FoldedDetailsTest, EqualTheSeparatePasses) {
   const FoldCase& test_case = GetParam();
   std::vector<ColumnInput> columns;
-  columns.push_back(column_of(test_case.type, random_column(test_case.rows, test_case.distinct, test_case.mixed, 1)));
+  columns.push_back(column_of(test_case.type, random_column(test_case.rows, test_case.distinct, test_case.mixed, 1,
+                                                            test_case.type == LogicalType::Datetime)));
   columns.push_back(column_of(LogicalType::Unknown, random_column(test_case.rows, 3, true, 2)));
   const DatasetProfile profile = profile_dataset_columns(columns).value();
   const std::vector<ColumnDetails> details = profile_details(columns, profile).value();
@@ -235,7 +251,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FoldCase{300000, 200000, false, LogicalType::String},
                       FoldCase{300000, 1u << 30, false, LogicalType::Categorical},
                       FoldCase{300000, 40, true, LogicalType::String},
-                      FoldCase{300000, 150000, true, LogicalType::Datetime}));
+                      FoldCase{300000, 150000, true, LogicalType::Datetime},
+                      FoldCase{300000, 150000, false, LogicalType::Datetime}));
 
 }  // namespace
 }  // namespace nolt
