@@ -46,6 +46,30 @@ constexpr std::int64_t days_from_civil(int year, int month, int day) noexcept {
   return static_cast<std::int64_t>(days) - 719162;  // 719162 days from 0001-01-01 to 1970-01-01
 }
 
+// Days from 1970-01-01 to the first day of each month of the years most data
+// falls in, so that the common layouts skip the calendar arithmetic.
+constexpr int kTableFirstYear = 1900;
+constexpr int kTableYears = 256;
+constexpr auto kMonthStarts = [] {
+  std::array<std::int32_t, kTableYears * 12> starts{};
+  for (int year_idx = 0; year_idx < kTableYears; ++year_idx) {
+    for (int month = 1; month <= 12; ++month) {
+      starts[static_cast<std::size_t>(year_idx * 12 + month - 1)] =
+          static_cast<std::int32_t>(days_from_civil(kTableFirstYear + year_idx, month, 1));
+    }
+  }
+  return starts;
+}();
+
+// Days from 1970-01-01 to a valid day.
+inline std::int64_t days_since_epoch(int year, int month, int day) noexcept {
+  const auto year_idx = static_cast<unsigned>(year - kTableFirstYear);
+  if (year_idx < static_cast<unsigned>(kTableYears)) {
+    return kMonthStarts[year_idx * 12 + static_cast<unsigned>(month - 1)] + day - 1;
+  }
+  return days_from_civil(year, month, day);
+}
+
 // HH:MM[:SS[(.|,)digits]] at `pos`: seconds since midnight and the fraction
 // without trailing zeros; `pos` moves past it.
 bool read_time(std::string_view text, std::size_t& pos, std::int64_t& seconds, std::string_view& fraction) noexcept {
@@ -136,8 +160,11 @@ inline int byte_at(std::uint64_t word, int idx) noexcept { return static_cast<in
   const int year = byte_at(date_pairs, 0) * 100 + byte_at(date_pairs, 2);
   const int month = byte_at(date_pairs, 5);
   const int day = two_digits(at + 8);
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month)) return false;
-  moment.seconds = days_from_civil(year, month, day) * 86400;
+  if (year < 1 || month < 1 || month > 12 || day < 1) return false;
+  if (day > kDaysInMonth[static_cast<std::size_t>(month - 1)] && !(month == 2 && day == 29 && is_leap_year(year))) {
+    return false;
+  }
+  moment.seconds = days_since_epoch(year, month, day) * 86400;
   if (size == 10) return true;
   if (at[10] != 'T' && at[10] != ' ') return false;
   std::uint64_t time_values;

@@ -67,6 +67,29 @@ INSTANTIATE_TEST_SUITE_P(
         MomentCase{"2024-01-01T12:00:00z", false}, MomentCase{"2024-01-01x", false},
         MomentCase{"12:00:00Z", false}, MomentCase{"12:00:00 ", false}, MomentCase{"２０２４-01-01", false}));
 
+// The common layouts are read by a faster road than the general reader: both
+// must agree on every day (a fraction of zero sends a text down the general one).
+TEST(ParseMomentTest, CommonLayoutsAgreeWithTheGeneralReader) {
+  std::mt19937_64 random(3);
+  for (int draw_idx = 0; draw_idx < 20000; ++draw_idx) {
+    const int year = draw_idx < 10000 ? 1890 + draw_idx % 280 : 1 + static_cast<int>(random() % 9999);
+    const int month = 1 + static_cast<int>(random() % 12);
+    const int day = 1 + static_cast<int>(random() % 31);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", year, month, day, static_cast<int>(random() % 24),
+                  static_cast<int>(random() % 60), static_cast<int>(random() % 60));
+    const std::string common(text);
+    const std::optional<Moment> fast = parse_moment(common);
+    const std::optional<Moment> general = parse_moment(common + ".0");
+    ASSERT_EQ(fast.has_value(), general.has_value()) << common;
+    const std::optional<Moment> date = parse_moment(common.substr(0, 10));
+    ASSERT_EQ(date.has_value(), fast.has_value()) << common;
+    if (!fast) continue;
+    EXPECT_EQ(fast->seconds, general->seconds) << common;
+    EXPECT_EQ(date->seconds, fast->seconds - (fast->seconds % 86400 + 86400) % 86400) << common;
+  }
+}
+
 TEST(CompareMomentsTest, FractionsCompareAsDecimals) {
   const auto at = [](std::string_view text) { return *parse_moment(text); };
   EXPECT_LT(compare_moments(at("12:00:00.25"), at("12:00:00.5")), 0);
