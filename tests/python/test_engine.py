@@ -274,7 +274,7 @@ def test_the_helper_thread_is_kept_between_calls_and_not_trusted_across_fork():
     import os
     import warnings
 
-    columns = {"a": [1, 2, 2], "b": ["x", "y", "x"]}
+    columns = [("a", "integer", [1, 2, 2]), ("b", "string", ["x", "y", "x"])]
     expected = nolt.profile(columns, threads=1)
     helper = _api._helper
     assert nolt.profile(columns, threads=1) == expected and _api._helper is helper
