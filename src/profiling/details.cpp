@@ -600,10 +600,15 @@ Result<ProfileWithDetails> profile_columns_with_details(const std::vector<Column
         const ColumnInput& column = columns[column_idx];
         const bool of_texts =
             column.logical_type == LogicalType::String || column.logical_type == LogicalType::Categorical;
+        const bool of_numbers = is_numeric(column.logical_type);
         TextTallies tallies;
+        NumberCounts numbers;
         NOLT_ASSIGN_OR_RETURN(ColumnProfile column_profile,
-                              profile_column(column, row_count, workspace, column_context, of_texts ? &tallies : nullptr));
-        if (tallies.gathered) {
+                              profile_column(column, row_count, workspace, column_context, of_texts ? &tallies : nullptr,
+                                             of_numbers ? &numbers : nullptr));
+        if (of_numbers) {
+          result.details[column_idx] = numbers;
+        } else if (tallies.gathered) {
           result.details[column_idx] = text_details(column.values, column_profile, tallies);
         } else if (column.logical_type == LogicalType::Datetime) {
           result.details[column_idx] = datetime_details(column.values, column_context);

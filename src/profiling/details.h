@@ -20,17 +20,9 @@
 
 namespace nolt {
 
-// Integer and float columns. Zeros and negatives are finite values: -0.0 is
-// a zero and not a negative (it equals zero), and -infinity counts only as
-// negative infinity. NaNs of every payload and sign are NaNs. Integer columns
-// hold no non-finite values, so their first three counts stay 0.
-struct NumberDetails {
-  std::uint64_t nan_count = 0;
-  std::uint64_t positive_infinity_count = 0;
-  std::uint64_t negative_infinity_count = 0;
-  std::uint64_t zero_count = 0;
-  std::uint64_t negative_count = 0;
-};
+// Integer and float columns: the counts of NumberCounts (statistics.h).
+// Integer columns hold no non-finite values, so their first three stay 0.
+using NumberDetails = NumberCounts;
 
 struct BooleanDetails {
   std::uint64_t true_count = 0;

@@ -37,7 +37,8 @@ class WorkspacePool {
 }  // namespace
 
 Result<ColumnProfile> profile_column(const ColumnInput& column, std::uint64_t row_count, ColumnWorkspace& workspace,
-                                     const ExecutionContext& context, TextTallies* tallies) {
+                                     const ExecutionContext& context, TextTallies* tallies,
+                                     NumberCounts* numbers) {
   ColumnProfile column_profile;
   column_profile.name = column.name;
   column_profile.logical_type = column.logical_type;
@@ -49,6 +50,7 @@ Result<ColumnProfile> profile_column(const ColumnInput& column, std::uint64_t ro
     column_profile.numeric_stats = summary.stats;
     column_profile.null_count = summary.null_count;
     column_profile.unique_count = summary.unique_count;
+    if (numbers != nullptr) *numbers = summary.counts;
   } else {
     NOLT_ASSIGN_OR_RETURN(const ColumnCounts counts, count_column_values(column.values, workspace, context, tallies));
     column_profile.null_count = counts.null_count;

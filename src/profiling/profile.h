@@ -43,9 +43,11 @@ Result<DatasetProfile> profile_columns(const std::vector<ColumnInput>& columns, 
                                        const ExecutionContext& context = kSerialContext);
 
 // One column's profile over `row_count` rows, computed in `workspace`. With
-// `tallies`, a column of texts (not numbers) gathers its texts' tallies too.
+// `tallies`, a column of texts (not numbers) gathers its texts' tallies too;
+// with `numbers`, a numeric column gives its NumberCounts.
 Result<ColumnProfile> profile_column(const ColumnInput& column, std::uint64_t row_count, ColumnWorkspace& workspace,
-                                     const ExecutionContext& context, TextTallies* tallies = nullptr);
+                                     const ExecutionContext& context, TextTallies* tallies = nullptr,
+                                     NumberCounts* numbers = nullptr);
 
 // What a column costs to profile, roughly in nanoseconds per row on one thread;
 // `with_details` adds what its details cost.

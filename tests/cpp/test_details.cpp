@@ -196,7 +196,8 @@ std::string describe(const ColumnProfile& profile, const ColumnDetails& details)
           << "x" << top.count;
     }
   } else if (const auto* number = std::get_if<NumberDetails>(&details)) {
-    out << " n " << number->nan_count << " " << number->zero_count;
+    out << " n " << number->nan_count << " " << number->positive_infinity_count << " "
+        << number->negative_infinity_count << " " << number->zero_count << " " << number->negative_count;
   } else if (const auto* datetime = std::get_if<DatetimeDetails>(&details)) {
     out << " d " << datetime->earliest.value_or("-") << " " << datetime->latest.value_or("-") << " "
         << datetime->invalid_count;
@@ -236,6 +237,26 @@ ColumnValues random_column(std::size_t rows, std::size_t distinct, bool mixed, s
   return values;
 }
 
+// Numbers around zero: with `floats` also ±0.0, NaNs, infinities and integers among the floats.
+ColumnValues random_numbers(std::size_t rows, bool floats, std::uint64_t seed) {
+  constexpr double kSpecial[] = {0.0, -0.0, std::numeric_limits<double>::infinity(),
+                                 -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(),
+                                 -std::numeric_limits<double>::quiet_NaN(), -1.5, 2.5};
+  std::mt19937_64 random(seed);
+  ColumnValues values;
+  for (std::size_t row_idx = 0; row_idx < rows; ++row_idx) {
+    const std::uint64_t draw = random();
+    if (draw % 11 == 0) {
+      values.push_null();
+    } else if (!floats || draw % 3 == 0) {
+      values.push_integer(static_cast<std::int64_t>(draw >> 8) % 5 - 2);
+    } else {
+      values.push_float(kSpecial[(draw >> 8) % 8]);
+    }
+  }
+  return values;
+}
+
 struct FoldCase {
   std::size_t rows;
   std::size_t distinct;
@@ -253,6 +274,8 @@ TEST_P(FoldedDetailsTest, EqualTheSeparatePasses) {
   columns.push_back(column_of(test_case.type, random_column(test_case.rows, test_case.distinct, test_case.mixed, 1,
                                                             test_case.type == LogicalType::Datetime)));
   columns.push_back(column_of(LogicalType::Unknown, random_column(test_case.rows, 3, true, 2)));
+  columns.push_back(column_of(LogicalType::Float, random_numbers(test_case.rows, true, 3)));
+  columns.push_back(column_of(LogicalType::Integer, random_numbers(test_case.rows, false, 4)));
   const DatasetProfile profile = profile_dataset_columns(columns).value();
   const std::vector<ColumnDetails> details = profile_details(columns, profile).value();
   for (const std::size_t threads : {1, 2, 3}) {
