@@ -444,7 +444,8 @@ class PartitionedEntries {
 
   // Hashes the texts of run `run_idx` into its region and tallies every
   // other cell; only one thread fills a run. With kCounts the tally counts
-  // and measures the texts too.
+  // and measures the texts too. Flattened: the text hash is inlined (the
+  // compiler keeps it out of line in the larger loop otherwise).
   template <bool kCounts>
   [[gnu::flatten]] Status fill_run(const ColumnValues& values, std::size_t run_idx, Tally& tally,
                                    const ExecutionContext& context) {
@@ -539,8 +540,8 @@ class PartitionedEntries {
 // them: every text hashed once into its partition (runs of rows over the
 // threads), then each partition counted in a cache-sized table of its own
 // (groups of partitions over the threads). Equal texts share a partition, so
-// the partitions' counts add up exactly, and with kCounts each partition's
-// best tallies are the column's best among its texts.
+// the partitions' counts add up exactly, and with kCounts the best of the
+// partitions' best tallies are the column's best texts.
 template <bool kCounts>
 Result<std::uint64_t> count_texts_partitioned(const ColumnValues& values, std::size_t expected_distinct,
                                               std::vector<Tally>& tallies, TopTallies& top_texts,

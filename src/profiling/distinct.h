@@ -92,7 +92,8 @@ struct TextTallies {
 // Texts are counted in a hash table that names each text by its row: one
 // small table while the column repeats its texts, otherwise hash partitions
 // small enough to stay in cache, counted apart (and over the context's
-// threads); each text is hashed once. Numbers are sorted and their runs
+// threads); each text is hashed once, and its tallies, when asked for, are
+// gathered in the same pass. Numbers are sorted and their runs
 // counted. The partitions are written into `workspace`. Fails only with the
 // context's interrupt.
 Result<ColumnCounts> count_column_values(const ColumnValues& values, ColumnWorkspace& workspace,
