@@ -10,12 +10,6 @@ using py::PyRef;
 
 namespace {
 
-// The profile and, when asked, the details of the same converted columns.
-struct ProfileResult {
-  DatasetProfile profile;
-  std::vector<ColumnDetails> details;
-};
-
 // The optional third positional argument: True or False only.
 Result<bool> details_flag(PyObject* const* args, Py_ssize_t& positional) {
   if (positional != 3) return false;
@@ -37,14 +31,11 @@ PyObject* profile(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     NOLT_ASSIGN_OR_RETURN(const ExecutionContext context, engine_context(bound[1]));
     NOLT_ASSIGN_OR_RETURN(EngineColumns input, engine_columns("columns", bound[0], context));
     // The details view these texts and the columns until the result is built.
-    std::vector<DetailTexts> texts(with_details ? input.columns.size() : 0);
-    NOLT_ASSIGN_OR_RETURN(ProfileResult result, without_interpreter_lock([&]() -> Result<ProfileResult> {
+    std::vector<DetailTexts> texts;
+    NOLT_ASSIGN_OR_RETURN(ProfileWithDetails result, without_interpreter_lock([&]() -> Result<ProfileWithDetails> {
+                            if (with_details) return profile_typed_columns_with_details(input, texts, context);
                             NOLT_ASSIGN_OR_RETURN(TypedProfile profile, profile_typed_columns(input, context));
-                            std::vector<ColumnDetails> details;
-                            if (with_details) {
-                              NOLT_ASSIGN_OR_RETURN(details, typed_profile_details(input, profile, texts, context));
-                            }
-                            return ProfileResult{std::move(profile.profile), std::move(details)};
+                            return ProfileWithDetails{std::move(profile.profile), {}};
                           }));
     if (!with_details) return py::profile_to_dict(result.profile);
     return py::profile_with_details_to_dict(result.profile, result.details);

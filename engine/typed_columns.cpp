@@ -124,13 +124,13 @@ TextDetails dictionary_details(const TypedColumn& typed, const TypedSummary& sum
   return details;
 }
 
-}  // namespace
-
-Result<TypedProfile> profile_typed_columns(EngineColumns& input, const ExecutionContext& context) {
+// The typed columns profiled by the engine around profile_plain(columns,
+// row_count), which profiles the others while the typed ones are set aside
+// (they cannot fail, so the first error in column order is the same).
+template <class ProfilePlain>
+Result<TypedProfile> profile_typed(EngineColumns& input, const ExecutionContext& context, ProfilePlain&& profile_plain) {
   std::vector<ColumnInput>& columns = input.columns;
   NOLT_ASSIGN_OR_RETURN(const std::uint64_t row_count, check_equal_lengths(columns));
-  // The core profiles the other columns while the typed ones are set aside
-  // (they cannot fail, so the first error in column order is the same).
   std::vector<std::size_t> typed_columns;
   std::vector<ColumnValues> set_aside;
   for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
@@ -138,7 +138,7 @@ Result<TypedProfile> profile_typed_columns(EngineColumns& input, const Execution
     typed_columns.push_back(column_idx);
     set_aside.push_back(std::exchange(columns[column_idx].values, ColumnValues()));
   }
-  Result<DatasetProfile> plain = profile_columns(columns, row_count, context);
+  Result<DatasetProfile> plain = profile_plain(columns, row_count);
   for (std::size_t typed_idx = 0; typed_idx < typed_columns.size(); ++typed_idx) {
     columns[typed_columns[typed_idx]].values = std::move(set_aside[typed_idx]);
   }
@@ -164,25 +164,39 @@ Result<TypedProfile> profile_typed_columns(EngineColumns& input, const Execution
   return result;
 }
 
-Result<std::vector<ColumnDetails>> typed_profile_details(const EngineColumns& input, const TypedProfile& profile,
-                                                         std::vector<DetailTexts>& texts,
-                                                         const ExecutionContext& context) {
-  const std::vector<ColumnInput>& columns = input.columns;
-  std::vector<ColumnDetails> details(columns.size());
-  NOLT_TRY(run_until_failure(context, columns.size(), [&](std::size_t column_idx) -> Status {
+}  // namespace
+
+Result<TypedProfile> profile_typed_columns(EngineColumns& input, const ExecutionContext& context) {
+  return profile_typed(input, context, [&](const std::vector<ColumnInput>& columns, std::uint64_t row_count) {
+    return profile_columns(columns, row_count, context);
+  });
+}
+
+Result<ProfileWithDetails> profile_typed_columns_with_details(EngineColumns& input, std::vector<DetailTexts>& texts,
+                                                              const ExecutionContext& context) {
+  // The other columns' details come with their profile; a typed column's
+  // (computed there as of an empty column) from what profiling it learnt.
+  std::vector<ColumnDetails> details;
+  NOLT_ASSIGN_OR_RETURN(
+      TypedProfile profiled,
+      profile_typed(input, context, [&](const std::vector<ColumnInput>& columns, std::uint64_t row_count)
+                                        -> Result<DatasetProfile> {
+        NOLT_ASSIGN_OR_RETURN(ProfileWithDetails both, profile_columns_with_details(columns, row_count, context));
+        details = std::move(both.details);
+        return std::move(both.profile);
+      }));
+  texts.resize(input.columns.size());
+  for (std::size_t column_idx = 0; column_idx < input.columns.size(); ++column_idx) {
     const TypedColumn& typed = input.typed[column_idx];
-    const ColumnProfile& column_profile = profile.profile.columns[column_idx];
-    const TypedSummary& summary = profile.summaries[column_idx];
-    if (!is_typed(typed) || column_profile.logical_type == LogicalType::Unknown) {
-      details[column_idx] = column_details(columns[column_idx], column_profile);
-    } else if (typed.kind == TypedColumn::Kind::Temporal) {
-      details[column_idx] = temporal_details(typed, column_profile, summary, texts[column_idx]);
+    const ColumnProfile& column_profile = profiled.profile.columns[column_idx];
+    if (!is_typed(typed) || column_profile.logical_type == LogicalType::Unknown) continue;
+    if (typed.kind == TypedColumn::Kind::Temporal) {
+      details[column_idx] = temporal_details(typed, column_profile, profiled.summaries[column_idx], texts[column_idx]);
     } else {
-      details[column_idx] = dictionary_details(typed, summary);
+      details[column_idx] = dictionary_details(typed, profiled.summaries[column_idx]);
     }
-    return Status();
-  }));
-  return details;
+  }
+  return ProfileWithDetails{std::move(profiled.profile), std::move(details)};
 }
 
 Result<TypedObservation> observe_typed_columns(EngineColumns& input, const ExecutionContext& context) {

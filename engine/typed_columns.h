@@ -55,11 +55,10 @@ struct DetailTexts {
   std::array<char, 48> latest{};
 };
 
-// profile_details over columns of either form. `texts` has one entry per
-// column and must outlive the details, which view it and the columns.
-Result<std::vector<ColumnDetails>> typed_profile_details(const EngineColumns& input, const TypedProfile& profile,
-                                                         std::vector<DetailTexts>& texts,
-                                                         const ExecutionContext& context);
+// profile_columns_with_details over columns of either form. `texts` gets one
+// entry per column and must outlive the details, which view it and the columns.
+Result<ProfileWithDetails> profile_typed_columns_with_details(EngineColumns& input, std::vector<DetailTexts>& texts,
+                                                              const ExecutionContext& context);
 
 // observe_columns over columns of either form, with the profile it derives
 // the observed schema from. A dictionary column whose observed values are

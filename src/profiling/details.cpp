@@ -46,6 +46,30 @@ constexpr std::int64_t days_from_civil(int year, int month, int day) noexcept {
   return static_cast<std::int64_t>(days) - 719162;  // 719162 days from 0001-01-01 to 1970-01-01
 }
 
+// Days from 1970-01-01 to the first day of each month of the years most data
+// falls in, so that the common layouts skip the calendar arithmetic.
+constexpr int kTableFirstYear = 1900;
+constexpr int kTableYears = 256;
+constexpr auto kMonthStarts = [] {
+  std::array<std::int32_t, kTableYears * 12> starts{};
+  for (int year_idx = 0; year_idx < kTableYears; ++year_idx) {
+    for (int month = 1; month <= 12; ++month) {
+      starts[static_cast<std::size_t>(year_idx * 12 + month - 1)] =
+          static_cast<std::int32_t>(days_from_civil(kTableFirstYear + year_idx, month, 1));
+    }
+  }
+  return starts;
+}();
+
+// Days from 1970-01-01 to a valid day.
+inline std::int64_t days_since_epoch(int year, int month, int day) noexcept {
+  const auto year_idx = static_cast<unsigned>(year - kTableFirstYear);
+  if (year_idx < static_cast<unsigned>(kTableYears)) {
+    return kMonthStarts[year_idx * 12 + static_cast<unsigned>(month - 1)] + day - 1;
+  }
+  return days_from_civil(year, month, day);
+}
+
 // HH:MM[:SS[(.|,)digits]] at `pos`: seconds since midnight and the fraction
 // without trailing zeros; `pos` moves past it.
 bool read_time(std::string_view text, std::size_t& pos, std::int64_t& seconds, std::string_view& fraction) noexcept {
@@ -136,8 +160,11 @@ inline int byte_at(std::uint64_t word, int idx) noexcept { return static_cast<in
   const int year = byte_at(date_pairs, 0) * 100 + byte_at(date_pairs, 2);
   const int month = byte_at(date_pairs, 5);
   const int day = two_digits(at + 8);
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month)) return false;
-  moment.seconds = days_from_civil(year, month, day) * 86400;
+  if (year < 1 || month < 1 || month > 12 || day < 1) return false;
+  if (day > kDaysInMonth[static_cast<std::size_t>(month - 1)] && !(month == 2 && day == 29 && is_leap_year(year))) {
+    return false;
+  }
+  moment.seconds = days_since_epoch(year, month, day) * 86400;
   if (size == 10) return true;
   if (at[10] != 'T' && at[10] != ' ') return false;
   std::uint64_t time_values;
@@ -221,34 +248,7 @@ BooleanDetails boolean_details(const ColumnValues& values) {
   return details;
 }
 
-// How often a value occurs and where it first does.
-struct Tally {
-  std::uint64_t first_row = 0;
-  std::uint64_t count = 0;
-};
-
-// The kTopValueCount best tallies offered: more occurrences first, then the earlier first row.
-class TopTallies {
- public:
-  void offer(const Tally& tally) {
-    std::size_t position = size_;
-    while (position > 0 && better(tally, best_[position - 1])) --position;
-    if (position >= kTopValueCount) return;
-    const std::size_t last = size_ < kTopValueCount ? size_ : kTopValueCount - 1;
-    for (std::size_t idx = last; idx > position; --idx) best_[idx] = best_[idx - 1];
-    best_[position] = tally;
-    if (size_ < kTopValueCount) ++size_;
-  }
-  std::size_t size() const noexcept { return size_; }
-  const Tally& operator[](std::size_t idx) const noexcept { return best_[idx]; }
-
- private:
-  static bool better(const Tally& lhs, const Tally& rhs) noexcept {
-    return lhs.count != rhs.count ? lhs.count > rhs.count : lhs.first_row < rhs.first_row;
-  }
-  std::array<Tally, kTopValueCount> best_{};
-  std::size_t size_ = 0;
-};
+using Tally = ValueTally;
 
 FoundValue found_at(const ColumnValues& values, std::uint64_t row_idx) {
   const Cell& cell = values[row_idx];
@@ -256,7 +256,7 @@ FoundValue found_at(const ColumnValues& values, std::uint64_t row_idx) {
 }
 
 // Shortest and longest text in code points.
-struct LengthRange {
+struct TextLengths {
   std::uint64_t min = UINT64_MAX;
   std::uint64_t max = 0;
 
@@ -289,7 +289,7 @@ class SmallTextTable {
     tallies_.reserve(distinct);
   }
 
-  void add(std::string_view text, std::uint64_t row_idx, LengthRange& lengths) {
+  void add(std::string_view text, std::uint64_t row_idx, TextLengths& lengths) {
     const std::uint64_t fingerprint = hash_text(text) & 0xFFFFFFFF00000000ULL;
     for (std::size_t slot_idx = (fingerprint * 0x9E3779B97F4A7C15ULL) >> shift_;; slot_idx = (slot_idx + 1) & mask_) {
       const std::uint64_t slot = slots_[slot_idx];
@@ -378,9 +378,25 @@ void offer_other_values(const ColumnValues& values, TopTallies& best) {
   }
 }
 
+// The details of a text column whose distinct count gathered `tallies`:
+// only its cells that are not texts (if any) are read again.
+TextDetails text_details(const ColumnValues& values, const ColumnProfile& profile, const TextTallies& tallies) {
+  TextDetails details;
+  TopTallies best = tallies.top_texts;
+  if (tallies.text_count != values.size() - profile.null_count) offer_other_values(values, best);
+  if (tallies.text_count > 0) {
+    details.min_length = tallies.min_length;
+    details.max_length = tallies.max_length;
+  }
+  for (std::size_t idx = 0; idx < best.size(); ++idx) {
+    details.top_values.push_back(TopValue{found_at(values, best[idx].first_row), best[idx].count});
+  }
+  return details;
+}
+
 TextDetails text_details(const ColumnValues& values, const ColumnProfile& profile) {
   TextDetails details;
-  LengthRange lengths;
+  TextLengths lengths;
   TopTallies best;
   std::size_t text_count = 0;
   const std::uint64_t present = values.size() - profile.null_count;
@@ -458,23 +474,68 @@ struct MomentRange {
   }
 };
 
-DatetimeDetails datetime_details(const ColumnValues& values) {
+// The moments of a run of rows; runs merge in row order.
+struct MomentTally {
   std::array<MomentRange, 3> ranges;  // by MomentKind
-  DatetimeDetails details;
-  for (const Cell& cell : values) {
-    if (cell.is_null()) continue;
-    Moment moment;
-    if (cell.kind() != ValueKind::String) {
-      ++details.invalid_count;
-      continue;
+  std::uint64_t invalid_count = 0;
+
+  void add_rows(const ColumnValues& values, std::size_t begin, std::size_t end) {
+    const Cell* cells = values.cells().data();
+    for (std::size_t row_idx = begin; row_idx < end; ++row_idx) {
+      const Cell& cell = cells[row_idx];
+      if (cell.is_null()) continue;
+      Moment moment;
+      if (cell.kind() != ValueKind::String) {
+        ++invalid_count;
+        continue;
+      }
+      const std::string_view text = values.text(cell);
+      if (!read_common_moment(text, moment) && !read_moment(text, moment)) {
+        ++invalid_count;
+        continue;
+      }
+      ranges[static_cast<std::size_t>(moment.kind)].add(moment, text);
     }
-    const std::string_view text = values.text(cell);
-    if (!read_common_moment(text, moment) && !read_moment(text, moment)) {
-      ++details.invalid_count;
-      continue;
-    }
-    ranges[static_cast<std::size_t>(moment.kind)].add(moment, text);
   }
+
+  // Adds the tally of the rows that follow this one's.
+  void merge_later(const MomentTally& later) {
+    invalid_count += later.invalid_count;
+    for (std::size_t kind_idx = 0; kind_idx < ranges.size(); ++kind_idx) {
+      MomentRange& range = ranges[kind_idx];
+      const MomentRange& other = later.ranges[kind_idx];
+      if (other.count == 0) continue;
+      if (range.count == 0) {
+        range = other;
+        continue;
+      }
+      range.count += other.count;
+      // Strict comparisons: of equal instants, the earlier rows' stays.
+      if (compare_moments(other.earliest, range.earliest) < 0) {
+        range.earliest = other.earliest;
+        range.earliest_text = other.earliest_text;
+      }
+      if (compare_moments(other.latest, range.latest) > 0) {
+        range.latest = other.latest;
+        range.latest_text = other.latest_text;
+      }
+    }
+  }
+};
+
+// Columns of fewer rows read their moments on one thread.
+constexpr std::size_t kParallelMomentRows = std::size_t{1} << 17;
+
+DatetimeDetails datetime_details(const ColumnValues& values, const ExecutionContext& context) {
+  const std::size_t run_count = context.parallel() && values.size() >= kParallelMomentRows ? 2 * context.thread_count() : 1;
+  std::vector<MomentTally> tallies(run_count);
+  context.parallel_for(run_count, [&](std::size_t run_idx) {
+    tallies[run_idx].add_rows(values, values.size() * run_idx / run_count, values.size() * (run_idx + 1) / run_count);
+  });
+  for (std::size_t run_idx = 1; run_idx < run_count; ++run_idx) tallies[0].merge_later(tallies[run_idx]);
+  const std::array<MomentRange, 3>& ranges = tallies[0].ranges;
+  DatetimeDetails details;
+  details.invalid_count = tallies[0].invalid_count;
   details.naive_count = ranges[static_cast<std::size_t>(MomentKind::Naive)].count;
   details.aware_count = ranges[static_cast<std::size_t>(MomentKind::Aware)].count;
   details.time_count = ranges[static_cast<std::size_t>(MomentKind::TimeOfDay)].count;
@@ -507,7 +568,7 @@ ColumnDetails column_details(const ColumnInput& column, const ColumnProfile& pro
     case LogicalType::Boolean: return boolean_details(column.values);
     case LogicalType::String:
     case LogicalType::Categorical: return text_details(column.values, profile);
-    case LogicalType::Datetime: return datetime_details(column.values);
+    case LogicalType::Datetime: return datetime_details(column.values, kSerialContext);
     case LogicalType::Unknown: break;
   }
   return std::monostate();
@@ -521,6 +582,49 @@ Result<std::vector<ColumnDetails>> profile_details(const std::vector<ColumnInput
     return Status();
   }));
   return details;
+}
+
+Result<ProfileWithDetails> profile_columns_with_details(const std::vector<ColumnInput>& columns,
+                                                        std::uint64_t row_count, const ExecutionContext& context) {
+  ProfileWithDetails result;
+  result.profile.row_count = row_count;
+  result.profile.columns.resize(columns.size());
+  result.details.resize(columns.size());
+  std::vector<std::uint64_t> costs(columns.size());
+  for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
+    costs[column_idx] = column_cost(columns[column_idx], true);
+  }
+  NOLT_TRY(run_column_tasks(
+      costs, context,
+      [&](std::size_t column_idx, ColumnWorkspace& workspace, const ExecutionContext& column_context) -> Status {
+        const ColumnInput& column = columns[column_idx];
+        const bool of_texts =
+            column.logical_type == LogicalType::String || column.logical_type == LogicalType::Categorical;
+        const bool of_numbers = is_numeric(column.logical_type);
+        TextTallies tallies;
+        NumberCounts numbers;
+        NOLT_ASSIGN_OR_RETURN(ColumnProfile column_profile,
+                              profile_column(column, row_count, workspace, column_context, of_texts ? &tallies : nullptr,
+                                             of_numbers ? &numbers : nullptr));
+        if (of_numbers) {
+          result.details[column_idx] = numbers;
+        } else if (tallies.gathered) {
+          result.details[column_idx] = text_details(column.values, column_profile, tallies);
+        } else if (column.logical_type == LogicalType::Datetime) {
+          result.details[column_idx] = datetime_details(column.values, column_context);
+        } else {
+          result.details[column_idx] = column_details(column, column_profile);
+        }
+        result.profile.columns[column_idx] = std::move(column_profile);
+        return Status();
+      }));
+  return result;
+}
+
+Result<ProfileWithDetails> profile_dataset_with_details(const std::vector<ColumnInput>& columns,
+                                                        const ExecutionContext& context) {
+  NOLT_ASSIGN_OR_RETURN(std::uint64_t row_count, check_equal_lengths(columns));
+  return profile_columns_with_details(columns, row_count, context);
 }
 
 }  // namespace nolt

@@ -1,8 +1,9 @@
 // What a column's profile leaves out, by its declared type: the non-finite,
 // zero and negative numbers beside the statistics, the range of a datetime
 // column, the lengths and most frequent values of text, the truth counts of
-// booleans. Computed from the converted cells after the profile, whose counts
-// it reuses; nothing here changes the profile itself.
+// booleans. Computed beside the profile (a text column's in its distinct
+// count's pass), or from the converted cells after it, whose counts it
+// reuses; nothing here changes the profile itself.
 #pragma once
 
 #include <cstddef>
@@ -19,17 +20,9 @@
 
 namespace nolt {
 
-// Integer and float columns. Zeros and negatives are finite values: -0.0 is
-// a zero and not a negative (it equals zero), and -infinity counts only as
-// negative infinity. NaNs of every payload and sign are NaNs. Integer columns
-// hold no non-finite values, so their first three counts stay 0.
-struct NumberDetails {
-  std::uint64_t nan_count = 0;
-  std::uint64_t positive_infinity_count = 0;
-  std::uint64_t negative_infinity_count = 0;
-  std::uint64_t zero_count = 0;
-  std::uint64_t negative_count = 0;
-};
+// Integer and float columns: the counts of NumberCounts (statistics.h).
+// Integer columns hold no non-finite values, so their first three stay 0.
+using NumberDetails = NumberCounts;
 
 struct BooleanDetails {
   std::uint64_t true_count = 0;
@@ -47,7 +40,7 @@ struct TopValue {
   std::uint64_t count = 0;
 };
 
-inline constexpr std::size_t kTopValueCount = 5;
+inline constexpr std::size_t kTopValueCount = kTopTallyCount;
 
 // String and categorical columns. Lengths are in code points, over the text
 // cells (absent without any). The top values are the most frequent non-null
@@ -89,6 +82,23 @@ ColumnDetails column_details(const ColumnInput& column, const ColumnProfile& pro
 Result<std::vector<ColumnDetails>> profile_details(const std::vector<ColumnInput>& columns,
                                                    const DatasetProfile& profile,
                                                    const ExecutionContext& context = kSerialContext);
+
+struct ProfileWithDetails {
+  DatasetProfile profile;
+  std::vector<ColumnDetails> details;
+};
+
+// profile_columns and profile_details in one: each column's details computed
+// with its profile (a text column's top values and lengths in the pass that
+// counts its distinct texts), the columns scheduled over the context's threads
+// as one piece of work. The same results as the two apart, for any context.
+Result<ProfileWithDetails> profile_columns_with_details(const std::vector<ColumnInput>& columns,
+                                                        std::uint64_t row_count,
+                                                        const ExecutionContext& context = kSerialContext);
+
+// check_equal_lengths followed by profile_columns_with_details.
+Result<ProfileWithDetails> profile_dataset_with_details(const std::vector<ColumnInput>& columns,
+                                                        const ExecutionContext& context = kSerialContext);
 
 // --- ISO 8601 text, as a datetime column holds it ---
 

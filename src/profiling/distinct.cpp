@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <cmath>
 #include <limits>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include <absl/container/flat_hash_set.h>
 
 #include "common/hashing.h"
+#include "common/utf8.h"
 #include "memory/page_advice.h"
 #include "profiling/statistics.h"
 #include "profiling/total_order.h"
@@ -40,7 +42,10 @@ inline bool same_text(std::string_view lhs, std::string_view rhs) noexcept {
 // The distinct texts of a column of fewer than 2**32 - 1 rows (all ones marks
 // an empty slot). Open addressing with linear probing over 64-bit entries:
 // a probe rarely leaves its cache line, and a caller can prefetch a slot
-// before it inserts.
+// before it inserts. With kCounts the table also counts each text's
+// occurrences, and its entry keeps the earliest row inserted (entries may
+// arrive out of row order).
+template <bool kCounts>
 class RowTable {
  public:
   explicit RowTable(const ColumnValues& values) : values_(&values) { reset(0); }
@@ -51,6 +56,10 @@ class RowTable {
     while (grow_at(capacity) < distinct) capacity *= 2;
     slots_.resize_discard(capacity);
     std::fill_n(slots_.data(), capacity, kEmptySlot);
+    if constexpr (kCounts) {
+      counts_.resize_discard(capacity);
+      std::fill_n(counts_.data(), capacity, 0);
+    }
     set_capacity(capacity);
     views_.assign(capacity <= kViewCapacity ? capacity : 0, std::string_view());
     size_ = 0;
@@ -67,16 +76,21 @@ class RowTable {
   // Small enough (32 KiB) for the first-level cache: no prefetching needed.
   bool in_first_level_cache() const noexcept { return capacity_ <= 4096; }
 
-  void prefetch(Entry entry) const noexcept { __builtin_prefetch(&slots_[position(entry_fingerprint(entry))], 1); }
+  void prefetch(Entry entry) const noexcept {
+    const std::size_t slot_idx = position(entry_fingerprint(entry));
+    __builtin_prefetch(&slots_[slot_idx], 1);
+    if constexpr (kCounts) __builtin_prefetch(&counts_[slot_idx], 1);
+  }
 
-  // Adds the text of `entry`, which is `text`, unless an equal text is in.
-  void insert(Entry entry, std::string_view text) {
-    insert_with(entry, [text] { return text; });
+  // Adds the text of `entry`, which is `text`, unless an equal text is in;
+  // true when it was not.
+  bool insert(Entry entry, std::string_view text) {
+    return insert_with(entry, 1, [text] { return text; });
   }
 
   // The same, the entry's text looked up by its row only when fingerprints agree.
-  void insert(Entry entry) {
-    insert_with(entry, [this, entry] { return row_text(entry_row(entry)); });
+  bool insert(Entry entry) {
+    return insert_with(entry, 1, [this, entry] { return row_text(entry_row(entry)); });
   }
 
   // Inserts a run of entries, each slot prefetched a few entries ahead.
@@ -91,11 +105,40 @@ class RowTable {
     for (; entry_idx < count; ++entry_idx) insert(entries[entry_idx]);
   }
 
-  // Adds every text of `other` (a table over the same column).
+  // Adds every text of `other` (a table over the same column), with its count.
   void insert_all(const RowTable& other) {
     reserve(size_ + other.size_);
     for (std::size_t slot_idx = 0; slot_idx < other.capacity_; ++slot_idx) {
-      if (other.slots_[slot_idx] != kEmptySlot) insert(other.slots_[slot_idx]);
+      const Entry entry = other.slots_[slot_idx];
+      if (entry == kEmptySlot) continue;
+      const std::uint32_t weight = kCounts ? other.counts_[slot_idx] : 1;
+      insert_with(entry, weight, [this, entry] { return row_text(entry_row(entry)); });
+    }
+  }
+
+  // From now on, keeps `top` up to date with the tallies of the texts that
+  // enter or grow (instead of offer_tallies at the end).
+  void track(TopTallies* top) noexcept
+    requires kCounts
+  {
+    tracked_ = top;
+    threshold_ = top->entry_threshold();
+  }
+
+  // Offers every text's tally.
+  void offer_tallies(TopTallies& top) const noexcept
+    requires kCounts
+  {
+    // Without a branch per slot on whether it is empty (an empty slot's
+    // count is 0, so its key too): most slots fail the one test below.
+    std::uint64_t threshold = top.entry_threshold();
+    for (std::size_t slot_idx = 0; slot_idx < capacity_; ++slot_idx) {
+      const Entry entry = slots_[slot_idx];
+      const std::uint64_t key = TopTallies::rank_key(counts_[slot_idx], entry_row(entry)) & -std::uint64_t{entry != kEmptySlot};
+      if (key > threshold) {
+        top.offer(ValueTally{entry_row(entry), counts_[slot_idx]});
+        threshold = top.entry_threshold();
+      }
     }
   }
 
@@ -119,18 +162,34 @@ class RowTable {
   }
 
   template <class TextOf>
-  void insert_with(Entry entry, TextOf&& text_of) {
+  bool insert_with(Entry entry, std::uint32_t weight, TextOf&& text_of) {
     const Entry fingerprint_bits = entry & 0xFFFFFFFF00000000ULL;
     for (std::size_t slot_idx = position(entry_fingerprint(entry));; slot_idx = (slot_idx + 1) & mask_) {
       const Entry slot = slots_[slot_idx];
       if (slot == kEmptySlot) {
         slots_[slot_idx] = entry;
+        if constexpr (kCounts) {
+          counts_[slot_idx] = weight;
+          if (tracked_ != nullptr && TopTallies::rank_key(weight, entry_row(entry)) > threshold_) {
+            tracked_->offer(ValueTally{entry_row(entry), weight});
+            threshold_ = tracked_->entry_threshold();
+          }
+        }
         if (!views_.empty()) views_[slot_idx] = text_of();
         if (++size_ > grow_at_) rehash(capacity_ * 2);
-        return;
+        return true;
       }
       if ((slot & 0xFFFFFFFF00000000ULL) == fingerprint_bits && same_text(stored_text(slot_idx, slot), text_of())) {
-        return;
+        if constexpr (kCounts) {
+          const std::uint32_t count = counts_[slot_idx] += weight;
+          const Entry earliest = entry < slot ? entry : slot;  // same fingerprint: the earlier row
+          slots_[slot_idx] = earliest;
+          if (tracked_ != nullptr && TopTallies::rank_key(count, entry_row(earliest)) > threshold_) {
+            tracked_->offer_again(entry_row(slot), ValueTally{entry_row(earliest), count});
+            threshold_ = tracked_->entry_threshold();
+          }
+        }
+        return false;
       }
     }
   }
@@ -147,10 +206,15 @@ class RowTable {
 
   void rehash(std::size_t capacity) {
     ScratchArray<Entry> old = std::move(slots_);
+    ScratchArray<std::uint32_t> old_counts = std::move(counts_);
     std::vector<std::string_view> old_views = std::move(views_);
     const std::size_t old_capacity = capacity_;
     slots_ = ScratchArray<Entry>(capacity);
     std::fill_n(slots_.data(), capacity, kEmptySlot);
+    if constexpr (kCounts) {
+      counts_ = ScratchArray<std::uint32_t>(capacity);
+      std::fill_n(counts_.data(), capacity, 0);
+    }
     set_capacity(capacity);
     views_.assign(capacity <= kViewCapacity ? capacity : 0, std::string_view());
     for (std::size_t slot_idx = 0; slot_idx < old_capacity; ++slot_idx) {
@@ -159,12 +223,16 @@ class RowTable {
       std::size_t target = position(entry_fingerprint(entry));
       while (slots_[target] != kEmptySlot) target = (target + 1) & mask_;
       slots_[target] = entry;
+      if constexpr (kCounts) counts_[target] = old_counts[slot_idx];
       if (!views_.empty()) views_[target] = old_views.empty() ? row_text(entry_row(entry)) : old_views[slot_idx];
     }
   }
 
   const ColumnValues* values_;
   ScratchArray<Entry> slots_;
+  ScratchArray<std::uint32_t> counts_;  // per slot, with kCounts
+  TopTallies* tracked_ = nullptr;
+  std::uint64_t threshold_ = 0;  // tracked_'s entry threshold
   std::vector<std::string_view> views_;  // per slot, while the table is small
   std::size_t capacity_ = 0;
   std::size_t mask_ = 0;
@@ -173,11 +241,49 @@ class RowTable {
   unsigned shift_ = 64;
 };
 
+// The code points of a text: its size when its bytes are ASCII (one or two
+// overlapping loads tell, for texts of up to 16 bytes), else counted.
+inline std::uint64_t code_point_length(std::string_view text) noexcept {
+  const char* bytes = text.data();
+  const std::size_t size = text.size();
+  std::uint64_t high_bits = 0x80;
+  if (size >= 8 && size <= 16) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, bytes, 8);
+    std::memcpy(&tail, bytes + size - 8, 8);
+    high_bits = (head | tail) & 0x8080808080808080ULL;
+  } else if (size >= 4 && size < 8) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, bytes, 4);
+    std::memcpy(&tail, bytes + size - 4, 4);
+    high_bits = (head | tail) & 0x80808080U;
+  }
+  return high_bits == 0 ? size : utf8_code_point_count(text);
+}
+
+// Shortest and longest text in code points.
+struct LengthRange {
+  std::uint64_t min = UINT64_MAX;
+  std::uint64_t max = 0;
+
+  void add(std::string_view text) noexcept {
+    const std::uint64_t length = code_point_length(text);
+    min = length < min ? length : min;
+    max = length > max ? length : max;
+  }
+  void merge(const LengthRange& other) noexcept {
+    min = other.min < min ? other.min : min;
+    max = other.max > max ? other.max : max;
+  }
+};
+
 // --- the cells that are not texts ---
 
 // Nulls, booleans and numbers of a run of rows; tallies of several runs add up.
 struct Tally {
   std::uint64_t null_count = 0;
+  std::uint64_t text_count = 0;  // counted with the texts' tallies only
+  LengthRange lengths;           // the same
   bool seen_boolean[2] = {false, false};
   bool seen_nan = false;
   bool seen_positive_infinity = false;
@@ -207,6 +313,8 @@ struct Tally {
 
   void merge(Tally& other) {
     null_count += other.null_count;
+    text_count += other.text_count;
+    lengths.merge(other.lengths);
     seen_boolean[0] |= other.seen_boolean[0];
     seen_boolean[1] |= other.seen_boolean[1];
     seen_nan |= other.seen_nan;
@@ -234,8 +342,11 @@ constexpr std::size_t kParallelMinRows = std::size_t{1} << 17;
 constexpr std::size_t kHashBatch = 16;
 
 // The texts of rows [begin, end) into one table and the other cells into the
-// tally, with an interrupt check every kInterruptStride rows.
-Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std::size_t end, RowTable& table,
+// tally, with an interrupt check every kInterruptStride rows. With kCounts
+// the tally counts the texts and their lengths: each new text's while the
+// table is small (few distinct texts), every text's otherwise.
+template <bool kCounts>
+Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std::size_t end, RowTable<kCounts>& table,
                              Tally& tally, const ExecutionContext& context) {
   const Cell* cells = values.cells().data();
   Entry batch[kHashBatch];
@@ -249,7 +360,11 @@ Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std:
           const Cell& cell = cells[row_idx];
           if (cell.kind() == ValueKind::String) {
             const std::string_view text = values.text(cell);
-            table.insert(make_entry(hash_text(text), row_idx), text);
+            const bool added = table.insert(make_entry(hash_text(text), row_idx), text);
+            if constexpr (kCounts) {
+              ++tally.text_count;
+              if (added) tally.lengths.add(text);
+            }
           } else {
             tally.add(cell);
           }
@@ -260,8 +375,13 @@ Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std:
       for (std::size_t row_idx = batch_begin; row_idx < batch_end; ++row_idx) {
         const Cell& cell = cells[row_idx];
         if (cell.kind() == ValueKind::String) {
-          const Entry entry = make_entry(hash_text(values.text(cell)), row_idx);
+          const std::string_view text = values.text(cell);
+          const Entry entry = make_entry(hash_text(text), row_idx);
           table.prefetch(entry);
+          if constexpr (kCounts) {
+            ++tally.text_count;
+            tally.lengths.add(text);
+          }
           batch[text_count++] = entry;
         } else {
           tally.add(cell);
@@ -322,11 +442,13 @@ class PartitionedEntries {
     return static_cast<std::size_t>(entry >> (64 - partition_bits_));
   }
 
-  // Hashes the texts of run `run_idx` into its region and hands every other
-  // cell to `on_other`; only one thread fills a run.
-  template <class OnOther>
-  Status fill_run(const ColumnValues& values, std::size_t run_idx, OnOther&& on_other,
-                  const ExecutionContext& context) {
+  // Hashes the texts of run `run_idx` into its region and tallies every
+  // other cell; only one thread fills a run. With kCounts the tally counts
+  // and measures the texts too. Flattened: the text hash is inlined (the
+  // compiler keeps it out of line in the larger loop otherwise).
+  template <bool kCounts>
+  [[gnu::flatten]] Status fill_run(const ColumnValues& values, std::size_t run_idx, Tally& tally,
+                                   const ExecutionContext& context) {
     // Write positions in locals: stores of entries cannot alias them.
     Entry* const* regions = regions_.data() + run_idx * partition_count_;
     std::vector<Entry*> cursors(regions, regions + partition_count_);
@@ -344,10 +466,15 @@ class PartitionedEntries {
       for (std::size_t row_idx = chunk_begin; row_idx < chunk_end; ++row_idx) {
         const Cell& cell = cells[row_idx];
         if (cell.kind() != ValueKind::String) {
-          on_other(cell);
+          tally.add(cell);
           continue;
         }
-        const Entry entry = make_entry(hash_text(values.text(cell)), row_idx);
+        const std::string_view text = values.text(cell);
+        const Entry entry = make_entry(hash_text(text), row_idx);
+        if constexpr (kCounts) {
+          ++tally.text_count;
+          tally.lengths.add(text);
+        }
         const std::size_t partition_idx = static_cast<std::size_t>(entry >> shift);
         if (cursors[partition_idx] != limits[partition_idx]) {
           *cursors[partition_idx]++ = entry;
@@ -413,10 +540,12 @@ class PartitionedEntries {
 // them: every text hashed once into its partition (runs of rows over the
 // threads), then each partition counted in a cache-sized table of its own
 // (groups of partitions over the threads). Equal texts share a partition, so
-// the partitions' counts add up exactly.
+// the partitions' counts add up exactly, and with kCounts the best of the
+// partitions' best tallies are the column's best texts.
+template <bool kCounts>
 Result<std::uint64_t> count_texts_partitioned(const ColumnValues& values, std::size_t expected_distinct,
-                                              std::vector<Tally>& tallies, ColumnWorkspace& workspace,
-                                              const ExecutionContext& context) {
+                                              std::vector<Tally>& tallies, TopTallies& top_texts,
+                                              ColumnWorkspace& workspace, const ExecutionContext& context) {
   const std::size_t row_count = values.size();
   const std::size_t thread_count = context.thread_count();
   const std::size_t wanted = std::max<std::size_t>({2, expected_distinct / kPartitionEntries, 4 * thread_count});
@@ -426,8 +555,7 @@ Result<std::uint64_t> count_texts_partitioned(const ColumnValues& values, std::s
   tallies.resize(run_count);
 
   NOLT_TRY(run_until_failure(context, run_count, [&](std::size_t run_idx) -> Status {
-    Tally& tally = tallies[run_idx];
-    return partitions.fill_run(values, run_idx, [&](const Cell& cell) { tally.add(cell); }, context);
+    return partitions.template fill_run<kCounts>(values, run_idx, tallies[run_idx], context);
   }));
   partitions.group_overflows();
 
@@ -435,10 +563,12 @@ Result<std::uint64_t> count_texts_partitioned(const ColumnValues& values, std::s
   const std::size_t partition_count = partitions.partition_count();
   const std::size_t group_count = std::min(partition_count, context.parallel() ? 4 * thread_count : 1);
   std::vector<std::uint64_t> group_distinct(group_count, 0);
+  std::vector<TopTallies> group_top(kCounts ? group_count : 0);
   NOLT_TRY(run_until_failure(context, group_count, [&](std::size_t group_idx) -> Status {
     const std::size_t first = partition_count * group_idx / group_count;
     const std::size_t last = partition_count * (group_idx + 1) / group_count;
-    RowTable table(values);
+    RowTable<kCounts> table(values);
+    if constexpr (kCounts) table.track(&group_top[group_idx]);
     for (std::size_t partition_idx = first; partition_idx < last; ++partition_idx) {
       NOLT_TRY(context.check());
       table.reset(partitions.partition_size(partition_idx));
@@ -450,27 +580,31 @@ Result<std::uint64_t> count_texts_partitioned(const ColumnValues& values, std::s
   }));
   std::uint64_t distinct = 0;
   for (const std::uint64_t count : group_distinct) distinct += count;
+  for (const TopTallies& top : group_top) top_texts.offer_all(top);
   return distinct;
 }
 
 // Distinct texts of a column that repeats them: one table, or one per run of
 // rows over the threads, merged at the end.
-Result<std::uint64_t> count_texts_in_table(const ColumnValues& values, std::size_t first_row, RowTable& table,
-                                           std::vector<Tally>& tallies, const ExecutionContext& context) {
+template <bool kCounts>
+Result<std::uint64_t> count_texts_in_table(const ColumnValues& values, std::size_t first_row, RowTable<kCounts>& table,
+                                           std::vector<Tally>& tallies, TopTallies& top_texts,
+                                           const ExecutionContext& context) {
   const std::size_t row_count = values.size();
   const std::size_t run_count = row_count - first_row < kParallelMinRows ? 1 : context.thread_count();
   tallies.resize(run_count + 1);
-  std::vector<RowTable> run_tables;
+  std::vector<RowTable<kCounts>> run_tables;
   run_tables.reserve(run_count - 1);
   for (std::size_t run_idx = 1; run_idx < run_count; ++run_idx) run_tables.emplace_back(values);
   NOLT_TRY(run_until_failure(context, run_count, [&](std::size_t run_idx) -> Status {
     const std::size_t begin = first_row + (row_count - first_row) * run_idx / run_count;
     const std::size_t end = first_row + (row_count - first_row) * (run_idx + 1) / run_count;
-    RowTable& run_table = run_idx == 0 ? table : run_tables[run_idx - 1];
+    RowTable<kCounts>& run_table = run_idx == 0 ? table : run_tables[run_idx - 1];
     if (run_idx != 0) run_table.reserve(table.size());
     return count_rows_into_table(values, begin, end, run_table, tallies[run_idx + 1], context);
   }));
-  for (const RowTable& run_table : run_tables) table.insert_all(run_table);
+  for (const RowTable<kCounts>& run_table : run_tables) table.insert_all(run_table);
+  if constexpr (kCounts) table.offer_tallies(top_texts);
   return static_cast<std::uint64_t>(table.size());
 }
 
@@ -512,22 +646,17 @@ Result<ColumnCounts> count_wide_column(const ColumnValues& values, const Executi
   return ColumnCounts{texts.size() + tally.distinct(), tally.null_count};
 }
 
-}  // namespace
-
-Result<ColumnCounts> count_column_values(const ColumnValues& values, const ExecutionContext& context) {
-  ColumnWorkspace workspace;
-  return count_column_values(values, workspace, context);
-}
-
-Result<ColumnCounts> count_column_values(const ColumnValues& values, ColumnWorkspace& workspace,
-                                         const ExecutionContext& context) {
+template <bool kCounts>
+Result<ColumnCounts> count_values(const ColumnValues& values, ColumnWorkspace& workspace,
+                                  const ExecutionContext& context, TextTallies* text_tallies) {
   const std::size_t row_count = values.size();
   if (row_count >= std::numeric_limits<std::uint32_t>::max()) return count_wide_column(values, context);
 
   // The sample decides: a column that repeats its texts keeps one table; one
   // whose texts are mostly distinct is counted by hash partitions.
   std::vector<Tally> tallies(1);
-  RowTable table(values);
+  RowTable<kCounts> table(values);
+  TopTallies top_texts;
   const std::size_t sample_end = std::min(row_count, kSampleRows);
   NOLT_TRY(count_rows_into_table(values, 0, sample_end, table, tallies[0], kSerialContext));
   const auto sample_texts = static_cast<std::size_t>(
@@ -541,15 +670,41 @@ Result<ColumnCounts> count_column_values(const ColumnValues& values, ColumnWorks
                                                  static_cast<double>(row_count));
   if (mostly_distinct && expected_distinct > 2 * kPartitionEntries) {
     std::vector<Tally> run_tallies;
-    NOLT_ASSIGN_OR_RETURN(text_distinct, count_texts_partitioned(values, expected_distinct, run_tallies, workspace, context));
+    NOLT_ASSIGN_OR_RETURN(text_distinct, count_texts_partitioned<kCounts>(values, expected_distinct, run_tallies,
+                                                                          top_texts, workspace, context));
     tallies = std::move(run_tallies);
   } else {
     if (mostly_distinct) table.reserve(expected_distinct);
-    NOLT_ASSIGN_OR_RETURN(text_distinct, count_texts_in_table(values, sample_end, table, tallies, context));
+    NOLT_ASSIGN_OR_RETURN(text_distinct, count_texts_in_table(values, sample_end, table, tallies, top_texts, context));
   }
   Tally& tally = tallies[0];
   for (std::size_t tally_idx = 1; tally_idx < tallies.size(); ++tally_idx) tally.merge(tallies[tally_idx]);
+  if constexpr (kCounts) {
+    text_tallies->gathered = true;
+    text_tallies->text_count = tally.text_count;
+    text_tallies->min_length = tally.lengths.min;
+    text_tallies->max_length = tally.lengths.max;
+    text_tallies->top_texts = top_texts;
+  }
   return ColumnCounts{text_distinct + tally.distinct(), tally.null_count};
+}
+
+}  // namespace
+
+Result<ColumnCounts> count_column_values(const ColumnValues& values, const ExecutionContext& context) {
+  ColumnWorkspace workspace;
+  return count_column_values(values, workspace, context);
+}
+
+Result<ColumnCounts> count_column_values(const ColumnValues& values, ColumnWorkspace& workspace,
+                                         const ExecutionContext& context) {
+  return count_values<false>(values, workspace, context, nullptr);
+}
+
+Result<ColumnCounts> count_column_values(const ColumnValues& values, ColumnWorkspace& workspace,
+                                         const ExecutionContext& context, TextTallies* tallies) {
+  if (tallies == nullptr) return count_values<false>(values, workspace, context, nullptr);
+  return count_values<true>(values, workspace, context, tallies);
 }
 
 }  // namespace nolt

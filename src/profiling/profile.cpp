@@ -1,6 +1,7 @@
 #include "profiling/profile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <numeric>
@@ -33,8 +34,11 @@ class WorkspacePool {
   std::vector<std::unique_ptr<ColumnWorkspace>> free_;
 };
 
-Result<ColumnProfile> profile_column(const ColumnInput& column, std::uint64_t row_count,
-                                     ColumnWorkspace& workspace, const ExecutionContext& context) {
+}  // namespace
+
+Result<ColumnProfile> profile_column(const ColumnInput& column, std::uint64_t row_count, ColumnWorkspace& workspace,
+                                     const ExecutionContext& context, TextTallies* tallies,
+                                     NumberCounts* numbers) {
   ColumnProfile column_profile;
   column_profile.name = column.name;
   column_profile.logical_type = column.logical_type;
@@ -46,28 +50,61 @@ Result<ColumnProfile> profile_column(const ColumnInput& column, std::uint64_t ro
     column_profile.numeric_stats = summary.stats;
     column_profile.null_count = summary.null_count;
     column_profile.unique_count = summary.unique_count;
+    if (numbers != nullptr) *numbers = summary.counts;
   } else {
-    NOLT_ASSIGN_OR_RETURN(const ColumnCounts counts, count_column_values(column.values, workspace, context));
+    NOLT_ASSIGN_OR_RETURN(const ColumnCounts counts, count_column_values(column.values, workspace, context, tallies));
     column_profile.null_count = counts.null_count;
     column_profile.unique_count = counts.unique_count;
   }
   return column_profile;
 }
 
-// Column indexes by falling expected cost, so the threads finish together:
-// a boolean column costs little per row, the rest about the same.
-std::vector<std::size_t> largest_first(const std::vector<ColumnInput>& columns) {
-  std::vector<std::size_t> order(columns.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  auto cost = [&](std::size_t column_idx) {
-    const ColumnInput& column = columns[column_idx];
-    return column.values.size() * (column.logical_type == LogicalType::Boolean ? 1 : 8);
-  };
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t lhs, std::size_t rhs) { return cost(lhs) > cost(rhs); });
-  return order;
+std::uint64_t column_cost(const ColumnInput& column, bool with_details) noexcept {
+  std::uint64_t per_row = 0;
+  switch (column.logical_type) {
+    case LogicalType::Boolean: per_row = 2; break;
+    case LogicalType::Integer:
+    case LogicalType::Float: per_row = with_details ? 10 : 8; break;
+    case LogicalType::String:
+    case LogicalType::Categorical:
+    case LogicalType::Unknown: per_row = with_details ? 14 : 10; break;
+    case LogicalType::Datetime: per_row = with_details ? 20 : 10; break;  // each text read as a moment
+  }
+  return per_row * column.values.size();
 }
 
-}  // namespace
+Status run_column_tasks(const std::vector<std::uint64_t>& costs, const ExecutionContext& context,
+                        const ColumnTask& task) {
+  const std::size_t column_count = costs.size();
+  if (!context.parallel()) {
+    ColumnWorkspace workspace;
+    return run_until_failure(context, column_count,
+                             [&](std::size_t column_idx) { return task(column_idx, workspace, context); });
+  }
+  std::vector<std::size_t> order(column_count);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t lhs, std::size_t rhs) { return costs[lhs] > costs[rhs]; });
+  // A column splits its own work when it alone would outlast the others'
+  // share, or when it starts so late that threads will soon have nothing
+  // else to do; otherwise it runs on its thread alone, which costs less in
+  // all (no merging of split work).
+  const std::size_t thread_count = context.thread_count();
+  const std::uint64_t total_cost = std::accumulate(costs.begin(), costs.end(), std::uint64_t{0});
+  const ExecutionContext serial_with_interrupt{nullptr, context.interrupt};
+  std::atomic<std::size_t> started{0};
+  WorkspacePool workspaces;
+  return run_until_failure(
+      context, column_count,
+      [&](std::size_t column_idx) -> Status {
+        const std::size_t start_idx = started.fetch_add(1, std::memory_order_relaxed);
+        const bool split = costs[column_idx] * thread_count > total_cost || start_idx + thread_count > column_count;
+        std::unique_ptr<ColumnWorkspace> workspace = workspaces.acquire();
+        Status status = task(column_idx, *workspace, split ? context : serial_with_interrupt);
+        workspaces.release(std::move(workspace));
+        return status;
+      },
+      order);
+}
 
 std::uint64_t count_unique(const ColumnValues& values) {
   // The serial context is never interrupted, so counting cannot fail.
@@ -79,35 +116,18 @@ Result<DatasetProfile> profile_columns(const std::vector<ColumnInput>& columns, 
   DatasetProfile profile;
   profile.row_count = row_count;
   profile.columns.resize(columns.size());
-  if (!context.parallel()) {
-    // One workspace for every column of the dataset.
-    ColumnWorkspace workspace;
-    NOLT_TRY(run_until_failure(context, columns.size(), [&](std::size_t column_idx) -> Status {
-      NOLT_ASSIGN_OR_RETURN(profile.columns[column_idx], profile_column(columns[column_idx], row_count, workspace, context));
-      return Status();
-    }));
-    return profile;
+  std::vector<std::uint64_t> costs(columns.size());
+  for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
+    costs[column_idx] = column_cost(columns[column_idx], false);
   }
-  // Enough columns to keep every thread busy: the columns are spread, each
-  // computed on one thread. Fewer: one column after another, each split.
-  const bool by_column = columns.size() >= context.thread_count();
-  const ExecutionContext serial_with_interrupt{nullptr, context.interrupt};
-  const ExecutionContext& across_columns = by_column ? context : serial_with_interrupt;
-  const ExecutionContext& within_column = by_column ? serial_with_interrupt : context;
-  const std::vector<std::size_t> order = largest_first(columns);
-  WorkspacePool workspaces;
-  NOLT_TRY(run_until_failure(
-      across_columns, columns.size(),
-      [&](std::size_t column_idx) -> Status {
-        std::unique_ptr<ColumnWorkspace> workspace = workspaces.acquire();
-        Result<ColumnProfile> column_profile =
-            profile_column(columns[column_idx], row_count, *workspace, within_column);
-        workspaces.release(std::move(workspace));
-        NOLT_TRY(column_profile);
-        profile.columns[column_idx] = std::move(column_profile).value();
-        return Status();
-      },
-      order));
+  NOLT_TRY(run_column_tasks(costs, context,
+                            [&](std::size_t column_idx, ColumnWorkspace& workspace,
+                                const ExecutionContext& column_context) -> Status {
+                              NOLT_ASSIGN_OR_RETURN(profile.columns[column_idx],
+                                                    profile_column(columns[column_idx], row_count, workspace,
+                                                                   column_context));
+                              return Status();
+                            }));
   return profile;
 }
 

@@ -1,7 +1,9 @@
 // Per-column counts, distinct counts and statistics of one dataset.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "data/values.h"
 #include "error/core_error.h"
 #include "parallel/execution.h"
+#include "profiling/distinct.h"
 #include "profiling/statistics.h"
 
 namespace nolt {
@@ -38,6 +41,29 @@ std::uint64_t count_unique(const ColumnValues& values);
 // context; the error is the first column's in column order (or the interrupt's).
 Result<DatasetProfile> profile_columns(const std::vector<ColumnInput>& columns, std::uint64_t row_count,
                                        const ExecutionContext& context = kSerialContext);
+
+// One column's profile over `row_count` rows, computed in `workspace`. With
+// `tallies`, a column of texts (not numbers) gathers its texts' tallies too;
+// with `numbers`, a numeric column gives its NumberCounts.
+Result<ColumnProfile> profile_column(const ColumnInput& column, std::uint64_t row_count, ColumnWorkspace& workspace,
+                                     const ExecutionContext& context, TextTallies* tallies = nullptr,
+                                     NumberCounts* numbers = nullptr);
+
+// What a column costs to profile, roughly in nanoseconds per row on one thread;
+// `with_details` adds what its details cost.
+std::uint64_t column_cost(const ColumnInput& column, bool with_details) noexcept;
+
+using ColumnTask = std::function<Status(std::size_t column_idx, ColumnWorkspace& workspace,
+                                        const ExecutionContext& column_context)>;
+
+// Runs task for every column. Serially: in column order, one workspace for
+// them all. In parallel: the columns spread over the threads, the costliest
+// first (by `costs`, one per column), each task with a workspace of its own
+// for the time it runs; `column_context` lets a column split its own work
+// over the threads that the other columns leave idle. The error is the
+// first column's in column order (or the interrupt's).
+Status run_column_tasks(const std::vector<std::uint64_t>& costs, const ExecutionContext& context,
+                        const ColumnTask& task);
 
 // check_equal_lengths followed by profile_columns.
 Result<DatasetProfile> profile_dataset_columns(const std::vector<ColumnInput>& columns,

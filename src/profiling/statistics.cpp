@@ -234,9 +234,9 @@ NumericStats stats_of_sorted(std::size_t count, At&& at, Next&& next) noexcept {
 struct CollectedKeys {
   std::size_t integer_count = 0;  // integer keys, at the front of the key buffer
   std::size_t float_count = 0;    // float keys, at the back of the key buffer
-  bool seen_nan = false;
-  bool seen_positive_infinity = false;
-  bool seen_negative_infinity = false;
+  std::uint64_t nan_count = 0;
+  std::uint64_t positive_infinity_count = 0;
+  std::uint64_t negative_infinity_count = 0;
   std::uint64_t null_count = 0;
 };
 
@@ -265,11 +265,11 @@ Status collect_keys(std::string_view column_name, const ColumnValues& values, st
           if ((bits & kExponentBits) != kExponentBits) {
             *--back = order_key(cell.as_float());
           } else if ((bits & kFractionBits) != 0) {
-            collected.seen_nan = true;
+            ++collected.nan_count;
           } else if ((bits & kSignBit) != 0) {
-            collected.seen_negative_infinity = true;
+            ++collected.negative_infinity_count;
           } else {
-            collected.seen_positive_infinity = true;
+            ++collected.positive_infinity_count;
           }
           break;
         }
@@ -337,8 +337,24 @@ Result<NumericSummary> summarize_numeric_column(std::string_view column_name, Lo
     summary.stats = stats_of_sorted(
         merged.size(), [&](std::size_t idx) { return merged[idx]; }, [&](std::size_t idx) { return merged[idx]; });
   }
-  summary.unique_count = integers.distinct() + floats.distinct() + (collected.seen_nan ? 1 : 0) +
-                         (collected.seen_positive_infinity ? 1 : 0) + (collected.seen_negative_infinity ? 1 : 0);
+  summary.unique_count = integers.distinct() + floats.distinct() + (collected.nan_count != 0 ? 1 : 0) +
+                         (collected.positive_infinity_count != 0 ? 1 : 0) + (collected.negative_infinity_count != 0 ? 1 : 0);
+  // Zeros and negatives by two searches of each sorted sequence.
+  const auto count_below = [](std::span<const std::uint64_t> sorted, std::uint64_t key) {
+    return static_cast<std::uint64_t>(std::lower_bound(sorted.begin(), sorted.end(), key) - sorted.begin());
+  };
+  const auto count_to = [](std::span<const std::uint64_t> sorted, std::uint64_t key) {
+    return static_cast<std::uint64_t>(std::upper_bound(sorted.begin(), sorted.end(), key) - sorted.begin());
+  };
+  const std::uint64_t lowest_zero = std::min(order_key(-0.0), order_key(0.0));
+  const std::uint64_t highest_zero = std::max(order_key(-0.0), order_key(0.0));
+  NumberCounts& counts = summary.counts;
+  counts.nan_count = collected.nan_count;
+  counts.positive_infinity_count = collected.positive_infinity_count;
+  counts.negative_infinity_count = collected.negative_infinity_count;
+  counts.negative_count = count_below(integer_keys, integer_order_key(0)) + count_below(float_keys, lowest_zero);
+  counts.zero_count = count_to(integer_keys, integer_order_key(0)) - count_below(integer_keys, integer_order_key(0)) +
+                      count_to(float_keys, highest_zero) - count_below(float_keys, lowest_zero);
   return summary;
 }
 

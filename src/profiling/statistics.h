@@ -40,10 +40,23 @@ Result<std::optional<NumericStats>> compute_numeric_stats(std::string_view colum
 // the total order, so the runs of equal keys are the distinct values exactly
 // (integers beyond 2**53 that share a double stay apart); a NaN of any payload
 // counts as one value, -0.0 as +0.0, and Integer 1 and Float 1.0 as two.
+// What the statistics leave out of a numeric column. Zeros and negatives are
+// finite values: -0.0 is a zero and not a negative (it equals zero), and
+// -infinity counts only as negative infinity. NaNs of every payload and sign
+// are NaNs. Integers are never non-finite.
+struct NumberCounts {
+  std::uint64_t nan_count = 0;
+  std::uint64_t positive_infinity_count = 0;
+  std::uint64_t negative_infinity_count = 0;
+  std::uint64_t zero_count = 0;
+  std::uint64_t negative_count = 0;
+};
+
 struct NumericSummary {
   std::optional<NumericStats> stats;
   std::uint64_t unique_count = 0;
   std::uint64_t null_count = 0;
+  NumberCounts counts;  // from the walk and the sorted keys, at no extra pass
 };
 
 // Two scratch buffers of words for the column computations (sort keys and

@@ -2,7 +2,10 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <random>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +66,29 @@ INSTANTIATE_TEST_SUITE_P(
         MomentCase{"2024-01-01T12:00:00+01:00:00", false}, MomentCase{"2024-01-01T12:00:00+1", false},
         MomentCase{"2024-01-01T12:00:00z", false}, MomentCase{"2024-01-01x", false},
         MomentCase{"12:00:00Z", false}, MomentCase{"12:00:00 ", false}, MomentCase{"２０２４-01-01", false}));
+
+// The common layouts are read by a faster road than the general reader: both
+// must agree on every day (a fraction of zero sends a text down the general one).
+TEST(ParseMomentTest, CommonLayoutsAgreeWithTheGeneralReader) {
+  std::mt19937_64 random(3);
+  for (int draw_idx = 0; draw_idx < 20000; ++draw_idx) {
+    const int year = draw_idx < 10000 ? 1890 + draw_idx % 280 : 1 + static_cast<int>(random() % 9999);
+    const int month = 1 + static_cast<int>(random() % 12);
+    const int day = 1 + static_cast<int>(random() % 31);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", year, month, day, static_cast<int>(random() % 24),
+                  static_cast<int>(random() % 60), static_cast<int>(random() % 60));
+    const std::string common(text);
+    const std::optional<Moment> fast = parse_moment(common);
+    const std::optional<Moment> general = parse_moment(common + ".0");
+    ASSERT_EQ(fast.has_value(), general.has_value()) << common;
+    const std::optional<Moment> date = parse_moment(common.substr(0, 10));
+    ASSERT_EQ(date.has_value(), fast.has_value()) << common;
+    if (!fast) continue;
+    EXPECT_EQ(fast->seconds, general->seconds) << common;
+    EXPECT_EQ(date->seconds, fast->seconds - (fast->seconds % 86400 + 86400) % 86400) << common;
+  }
+}
 
 TEST(CompareMomentsTest, FractionsCompareAsDecimals) {
   const auto at = [](std::string_view text) { return *parse_moment(text); };
@@ -157,6 +183,122 @@ TEST(ColumnDetailsTest, DatetimeRangeOnlyForOneKind) {
   EXPECT_FALSE(mixed.latest.has_value());
   EXPECT_EQ(mixed.naive_count + mixed.aware_count + mixed.time_count, 3u);
 }
+
+// Every detail and profile field as text, so that whole results compare at once;
+// a shown value carries its cell's payload (a text's offset: the occurrence shown).
+std::string describe(const ColumnProfile& profile, const ColumnDetails& details) {
+  std::ostringstream out;
+  out << profile.null_count << "/" << profile.unique_count;
+  if (const auto* text = std::get_if<TextDetails>(&details)) {
+    out << " len " << text->min_length.value_or(0) << ".." << text->max_length.value_or(0) << (text->min_length ? "" : "-");
+    for (const TopValue& top : text->top_values) {
+      out << " " << static_cast<int>(top.value.cell.kind()) << ":" << top.value.text << "@" << top.value.cell.float_bits()
+          << "x" << top.count;
+    }
+  } else if (const auto* number = std::get_if<NumberDetails>(&details)) {
+    out << " n " << number->nan_count << " " << number->positive_infinity_count << " "
+        << number->negative_infinity_count << " " << number->zero_count << " " << number->negative_count;
+  } else if (const auto* datetime = std::get_if<DatetimeDetails>(&details)) {
+    out << " d " << datetime->earliest.value_or("-") << " " << datetime->latest.value_or("-") << " "
+        << datetime->invalid_count;
+  }
+  return out.str();
+}
+
+// A column of `rows` cells drawn from about `distinct` texts (with non-ASCII
+// ones; or naive date-times, equal instants written two ways, as `moments`),
+// and with `mixed` also nulls, numbers (-0.0, NaNs) and booleans.
+ColumnValues random_column(std::size_t rows, std::size_t distinct, bool mixed, std::uint64_t seed,
+                           bool moments = false) {
+  std::mt19937_64 random(seed);
+  ColumnValues values;
+  for (std::size_t row_idx = 0; row_idx < rows; ++row_idx) {
+    const std::uint64_t draw = random() % (distinct == 0 ? 1 : distinct);
+    switch (mixed ? random() % 8 : 7) {
+      case 0: values.push_null(); break;
+      case 1: values.push_integer(static_cast<std::int64_t>(draw % 3)); break;
+      case 2: values.push_float(draw % 3 == 0 ? -0.0 : (draw % 3 == 1 ? std::nan("") : 1.0)); break;
+      case 3: values.push_boolean(draw % 2 == 0); break;
+      default:
+        if (moments) {
+          char text[32];
+          const auto size = std::snprintf(text, sizeof text, "2024-03-%02dT%02d:00:00", static_cast<int>(draw % 28 + 1),
+                                          static_cast<int>(draw / 28 % 24));
+          if (draw / 672 % 2 == 1) text[10] = ' ';
+          values.push_text(std::string_view(text, static_cast<std::size_t>(size)));
+          break;
+        }
+        std::string text = draw % 5 == 0 ? "\xc3\xa9\xe2\x82\xac" : "k";
+        text += std::to_string(draw);
+        text.append(draw % 7, 'x');
+        values.push_text(text);
+    }
+  }
+  return values;
+}
+
+// Numbers around zero: with `floats` also ±0.0, NaNs, infinities and integers among the floats.
+ColumnValues random_numbers(std::size_t rows, bool floats, std::uint64_t seed) {
+  constexpr double kSpecial[] = {0.0, -0.0, std::numeric_limits<double>::infinity(),
+                                 -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(),
+                                 -std::numeric_limits<double>::quiet_NaN(), -1.5, 2.5};
+  std::mt19937_64 random(seed);
+  ColumnValues values;
+  for (std::size_t row_idx = 0; row_idx < rows; ++row_idx) {
+    const std::uint64_t draw = random();
+    if (draw % 11 == 0) {
+      values.push_null();
+    } else if (!floats || draw % 3 == 0) {
+      values.push_integer(static_cast<std::int64_t>(draw >> 8) % 5 - 2);
+    } else {
+      values.push_float(kSpecial[(draw >> 8) % 8]);
+    }
+  }
+  return values;
+}
+
+struct FoldCase {
+  std::size_t rows;
+  std::size_t distinct;
+  bool mixed;
+  LogicalType type;
+};
+
+class FoldedDetailsTest : public ::testing::TestWithParam<FoldCase> {};
+
+// The profile with its details computed together equals the profile and the
+// details computed apart, on one thread and on several.
+TEST_P(FoldedDetailsTest, EqualTheSeparatePasses) {
+  const FoldCase& test_case = GetParam();
+  std::vector<ColumnInput> columns;
+  columns.push_back(column_of(test_case.type, random_column(test_case.rows, test_case.distinct, test_case.mixed, 1,
+                                                            test_case.type == LogicalType::Datetime)));
+  columns.push_back(column_of(LogicalType::Unknown, random_column(test_case.rows, 3, true, 2)));
+  columns.push_back(column_of(LogicalType::Float, random_numbers(test_case.rows, true, 3)));
+  columns.push_back(column_of(LogicalType::Integer, random_numbers(test_case.rows, false, 4)));
+  const DatasetProfile profile = profile_dataset_columns(columns).value();
+  const std::vector<ColumnDetails> details = profile_details(columns, profile).value();
+  for (const std::size_t threads : {1, 2, 3}) {
+    Executor executor(threads);
+    const ProfileWithDetails together = profile_dataset_with_details(columns, ExecutionContext{&executor}).value();
+    for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
+      EXPECT_EQ(describe(together.profile.columns[column_idx], together.details[column_idx]),
+                describe(profile.columns[column_idx], details[column_idx]))
+          << "column " << column_idx << ", " << threads << " threads";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Columns, FoldedDetailsTest,
+    ::testing::Values(FoldCase{0, 0, false, LogicalType::String}, FoldCase{1, 1, true, LogicalType::String},
+                      FoldCase{500, 4, true, LogicalType::Categorical}, FoldCase{20000, 15000, false, LogicalType::String},
+                      FoldCase{60000, 1u << 30, true, LogicalType::String},
+                      FoldCase{300000, 200000, false, LogicalType::String},
+                      FoldCase{300000, 1u << 30, false, LogicalType::Categorical},
+                      FoldCase{300000, 40, true, LogicalType::String},
+                      FoldCase{300000, 150000, true, LogicalType::Datetime},
+                      FoldCase{300000, 150000, false, LogicalType::Datetime}));
 
 }  // namespace
 }  // namespace nolt

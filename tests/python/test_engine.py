@@ -293,3 +293,23 @@ def test_a_signal_stops_an_engine_computation_and_the_next_call_is_unchanged():
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
     assert nolt.profile(table, threads=1) == expected
+
+
+def test_the_helper_thread_is_kept_between_calls_and_not_trusted_across_fork():
+    import os
+    import warnings
+
+    columns = [("a", "integer", [1, 2, 2]), ("b", "string", ["x", "y", "x"])]
+    expected = nolt.profile(columns, threads=1)
+    helper = _api._helper
+    assert nolt.profile(columns, threads=1) == expected and _api._helper is helper
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork with threads running
+        pid = os.fork()
+    if pid == 0:  # the child: its inherited helper has no thread behind it
+        import signal
+
+        signal.alarm(20)
+        os._exit(0 if nolt.profile(columns, threads=1) == expected else 1)
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
