@@ -64,10 +64,15 @@ def replace_file(path: str, data: bytes) -> None:
     else:
         try:
             existing = os.fstat(probe)
+            if not stat.S_ISREG(existing.st_mode):
+                # A pipe or a device is written through this very descriptor: closing it and opening
+                # again would show a pipe's reader the end of its data before any was written.
+                os.set_blocking(probe, True)
+                with open(probe, "wb", closefd=False) as handle:
+                    handle.write(data)
+                return None
         finally:
             os.close(probe)
-        if not stat.S_ISREG(existing.st_mode):
-            return _write_in_place(path, data)
         target = os.path.realpath(path)
     folder = os.path.dirname(target) or "."
     try:
