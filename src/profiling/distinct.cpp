@@ -84,8 +84,8 @@ template <class Fallback>
 inline std::string_view long_text(std::uint64_t word, Fallback&& fallback) noexcept {
   const std::uint64_t size = (word >> kAddressBits) & kUnpackedLength;
   if (size == kUnpackedLength) return fallback();
-  return std::string_view(reinterpret_cast<const char*>(static_cast<std::uintptr_t>(word & ((std::uint64_t{1} << kAddressBits) - 1))),
-                          static_cast<std::size_t>(size));
+  const auto address = static_cast<std::uintptr_t>(word & ((std::uint64_t{1} << kAddressBits) - 1));
+  return std::string_view(reinterpret_cast<const char*>(address), static_cast<std::size_t>(size));
 }
 
 // The distinct texts of a column of fewer than 2**32 - 1 rows (all ones marks
@@ -455,7 +455,9 @@ Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std:
           tally.add(cell);
         }
       }
-      for (std::size_t text_idx = 0; text_idx < text_count; ++text_idx) table.insert(batch[text_idx], batch_words[text_idx]);
+      for (std::size_t text_idx = 0; text_idx < text_count; ++text_idx) {
+        table.insert(batch[text_idx], batch_words[text_idx]);
+      }
     }
   }
   return Status();
@@ -653,8 +655,8 @@ Result<std::uint64_t> count_texts_partitioned(const ColumnValues& values, std::s
     for (std::size_t partition_idx = first; partition_idx < last; ++partition_idx) {
       NOLT_TRY(context.check());
       table.reset(partitions.partition_size(partition_idx));
-      partitions.for_each_stretch(partition_idx,
-                                  [&](const std::uint64_t* pairs, std::size_t count) { table.insert_all(pairs, count); });
+      partitions.for_each_stretch(
+          partition_idx, [&](const std::uint64_t* pairs, std::size_t count) { table.insert_all(pairs, count); });
       group_distinct[group_idx] += table.size();
     }
     return Status();
