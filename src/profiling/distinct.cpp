@@ -39,6 +39,55 @@ inline bool same_text(std::string_view lhs, std::string_view rhs) noexcept {
   return (lhs.data() == rhs.data() && lhs.size() == rhs.size()) || same_bytes(lhs, rhs);
 }
 
+// A text's word: a text of up to seven bytes as its bytes in the low seven
+// bytes and its length in the top one, so that two such texts are equal
+// exactly when their words are; a longer text (top bit set) as its length
+// and the address of its bytes, so that comparing it needs no walk from its
+// row to its bytes (when the length or the address does not fit, the length
+// field is all ones and the row finds the bytes).
+constexpr std::uint64_t kLongText = std::uint64_t{1} << 63;
+constexpr std::uint64_t kAddressBits = 48;
+constexpr std::uint64_t kUnpackedLength = 0x7FFF;
+
+inline std::uint64_t text_word(std::string_view text) noexcept {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  if (size >= 8) {
+    const auto address = reinterpret_cast<std::uintptr_t>(bytes);
+    if (size < kUnpackedLength && (address >> kAddressBits) == 0) {
+      return kLongText | (std::uint64_t{size} << kAddressBits) | address;
+    }
+    return kLongText | (kUnpackedLength << kAddressBits);
+  }
+  std::uint64_t word = std::uint64_t{size} << 56;
+  if (size >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, bytes, 4);
+    std::memcpy(&tail, bytes + size - 4, 4);
+    if constexpr (std::endian::native == std::endian::big) {
+      head = __builtin_bswap32(head);
+      tail = __builtin_bswap32(tail);
+    }
+    return word | head | (std::uint64_t{tail} << (8 * (size - 4)));
+  }
+  if (size > 0) {
+    word |= std::uint64_t{bytes[0]} | (std::uint64_t{bytes[size / 2]} << (8 * (size / 2))) |
+            (std::uint64_t{bytes[size - 1]} << (8 * (size - 1)));
+  }
+  return word;
+}
+
+inline bool is_short_word(std::uint64_t word) noexcept { return (word & kLongText) == 0; }
+
+// The text of a long text's word, or `fallback()` when the word does not hold it.
+template <class Fallback>
+inline std::string_view long_text(std::uint64_t word, Fallback&& fallback) noexcept {
+  const std::uint64_t size = (word >> kAddressBits) & kUnpackedLength;
+  if (size == kUnpackedLength) return fallback();
+  const auto address = static_cast<std::uintptr_t>(word & ((std::uint64_t{1} << kAddressBits) - 1));
+  return std::string_view(reinterpret_cast<const char*>(address), static_cast<std::size_t>(size));
+}
+
 // The distinct texts of a column of fewer than 2**32 - 1 rows (all ones marks
 // an empty slot). Open addressing with linear probing over 64-bit entries:
 // a probe rarely leaves its cache line, and a caller can prefetch a slot
@@ -56,6 +105,7 @@ class RowTable {
     while (grow_at(capacity) < distinct) capacity *= 2;
     slots_.resize_discard(capacity);
     std::fill_n(slots_.data(), capacity, kEmptySlot);
+    words_.resize_discard(capacity);
     if constexpr (kCounts) {
       counts_.resize_discard(capacity);
       std::fill_n(counts_.data(), capacity, 0);
@@ -79,30 +129,33 @@ class RowTable {
   void prefetch(Entry entry) const noexcept {
     const std::size_t slot_idx = position(entry_fingerprint(entry));
     __builtin_prefetch(&slots_[slot_idx], 1);
+    __builtin_prefetch(&words_[slot_idx], 1);
     if constexpr (kCounts) __builtin_prefetch(&counts_[slot_idx], 1);
   }
 
   // Adds the text of `entry`, which is `text`, unless an equal text is in;
   // true when it was not.
   bool insert(Entry entry, std::string_view text) {
-    return insert_with(entry, 1, [text] { return text; });
+    return insert_with(entry, text_word(text), 1, [text] { return text; });
   }
 
-  // The same, the entry's text looked up by its row only when fingerprints agree.
-  bool insert(Entry entry) {
-    return insert_with(entry, 1, [this, entry] { return row_text(entry_row(entry)); });
+  // The same, the entry's text (whose word is `word`) looked up by its row
+  // only when the word neither is nor locates it.
+  bool insert(Entry entry, std::uint64_t word) {
+    return insert_with(entry, word, 1, [this, entry] { return row_text(entry_row(entry)); });
   }
 
-  // Inserts a run of entries, each slot prefetched a few entries ahead.
-  void insert_all(const Entry* entries, std::size_t count) {
+  // Inserts a run of `count` pairs {entry, text word}, each slot prefetched a
+  // few entries ahead.
+  void insert_all(const std::uint64_t* pairs, std::size_t count) {
     constexpr std::size_t kAhead = 8;
     const std::size_t prefetched = count < kAhead ? count : count - kAhead;
     std::size_t entry_idx = 0;
     for (; entry_idx < prefetched; ++entry_idx) {
-      prefetch(entries[entry_idx + kAhead]);
-      insert(entries[entry_idx]);
+      prefetch(pairs[2 * (entry_idx + kAhead)]);
+      insert(pairs[2 * entry_idx], pairs[2 * entry_idx + 1]);
     }
-    for (; entry_idx < count; ++entry_idx) insert(entries[entry_idx]);
+    for (; entry_idx < count; ++entry_idx) insert(pairs[2 * entry_idx], pairs[2 * entry_idx + 1]);
   }
 
   // Adds every text of `other` (a table over the same column), with its count.
@@ -112,7 +165,7 @@ class RowTable {
       const Entry entry = other.slots_[slot_idx];
       if (entry == kEmptySlot) continue;
       const std::uint32_t weight = kCounts ? other.counts_[slot_idx] : 1;
-      insert_with(entry, weight, [this, entry] { return row_text(entry_row(entry)); });
+      insert_with(entry, other.words_[slot_idx], weight, [this, entry] { return row_text(entry_row(entry)); });
     }
   }
 
@@ -162,12 +215,13 @@ class RowTable {
   }
 
   template <class TextOf>
-  bool insert_with(Entry entry, std::uint32_t weight, TextOf&& text_of) {
+  bool insert_with(Entry entry, std::uint64_t word, std::uint32_t weight, TextOf&& text_of) {
     const Entry fingerprint_bits = entry & 0xFFFFFFFF00000000ULL;
     for (std::size_t slot_idx = position(entry_fingerprint(entry));; slot_idx = (slot_idx + 1) & mask_) {
       const Entry slot = slots_[slot_idx];
       if (slot == kEmptySlot) {
         slots_[slot_idx] = entry;
+        words_[slot_idx] = word;
         if constexpr (kCounts) {
           counts_[slot_idx] = weight;
           if (tracked_ != nullptr && TopTallies::rank_key(weight, entry_row(entry)) > threshold_) {
@@ -179,7 +233,7 @@ class RowTable {
         if (++size_ > grow_at_) rehash(capacity_ * 2);
         return true;
       }
-      if ((slot & 0xFFFFFFFF00000000ULL) == fingerprint_bits && same_text(stored_text(slot_idx, slot), text_of())) {
+      if ((slot & 0xFFFFFFFF00000000ULL) == fingerprint_bits && same_word_text(slot_idx, slot, word, text_of)) {
         if constexpr (kCounts) {
           const std::uint32_t count = counts_[slot_idx] += weight;
           const Entry earliest = entry < slot ? entry : slot;  // same fingerprint: the earlier row
@@ -194,6 +248,14 @@ class RowTable {
     }
   }
 
+  // Whether the text in a slot equals the text whose word is `word`.
+  template <class TextOf>
+  bool same_word_text(std::size_t slot_idx, Entry slot, std::uint64_t word, TextOf& text_of) const noexcept {
+    const std::uint64_t stored_word = words_[slot_idx];
+    if (is_short_word(word) || is_short_word(stored_word)) return stored_word == word;
+    return same_text(long_text(stored_word, [&] { return stored_text(slot_idx, slot); }), long_text(word, text_of));
+  }
+
   // Views are kept up to this many slots (16 KiB of views).
   static constexpr std::size_t kViewCapacity = 1024;
 
@@ -206,11 +268,13 @@ class RowTable {
 
   void rehash(std::size_t capacity) {
     ScratchArray<Entry> old = std::move(slots_);
+    ScratchArray<std::uint64_t> old_words = std::move(words_);
     ScratchArray<std::uint32_t> old_counts = std::move(counts_);
     std::vector<std::string_view> old_views = std::move(views_);
     const std::size_t old_capacity = capacity_;
     slots_ = ScratchArray<Entry>(capacity);
     std::fill_n(slots_.data(), capacity, kEmptySlot);
+    words_ = ScratchArray<std::uint64_t>(capacity);
     if constexpr (kCounts) {
       counts_ = ScratchArray<std::uint32_t>(capacity);
       std::fill_n(counts_.data(), capacity, 0);
@@ -223,6 +287,7 @@ class RowTable {
       std::size_t target = position(entry_fingerprint(entry));
       while (slots_[target] != kEmptySlot) target = (target + 1) & mask_;
       slots_[target] = entry;
+      words_[target] = old_words[slot_idx];
       if constexpr (kCounts) counts_[target] = old_counts[slot_idx];
       if (!views_.empty()) views_[target] = old_views.empty() ? row_text(entry_row(entry)) : old_views[slot_idx];
     }
@@ -230,6 +295,7 @@ class RowTable {
 
   const ColumnValues* values_;
   ScratchArray<Entry> slots_;
+  ScratchArray<std::uint64_t> words_;  // per slot: its text's word
   ScratchArray<std::uint32_t> counts_;  // per slot, with kCounts
   TopTallies* tracked_ = nullptr;
   std::uint64_t threshold_ = 0;  // tracked_'s entry threshold
@@ -350,6 +416,7 @@ Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std:
                              Tally& tally, const ExecutionContext& context) {
   const Cell* cells = values.cells().data();
   Entry batch[kHashBatch];
+  std::uint64_t batch_words[kHashBatch];
   for (std::size_t chunk_begin = begin; chunk_begin < end; chunk_begin += kInterruptStride) {
     if (chunk_begin != begin) NOLT_TRY(context.check());
     const std::size_t chunk_end = std::min(end, chunk_begin + kInterruptStride);
@@ -382,12 +449,15 @@ Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std:
             ++tally.text_count;
             tally.lengths.add(text);
           }
+          batch_words[text_count] = text_word(text);
           batch[text_count++] = entry;
         } else {
           tally.add(cell);
         }
       }
-      for (std::size_t text_idx = 0; text_idx < text_count; ++text_idx) table.insert(batch[text_idx]);
+      for (std::size_t text_idx = 0; text_idx < text_count; ++text_idx) {
+        table.insert(batch[text_idx], batch_words[text_idx]);
+      }
     }
   }
   return Status();
@@ -399,8 +469,10 @@ Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std:
 // bytes, 256 KiB) stays in the second-level cache while it fills.
 constexpr std::size_t kPartitionEntries = std::size_t{1} << 14;
 
-// Texts as entries grouped by the top bits of their fingerprint, in the
-// workspace's two buffers (the lower half of the partitions in the first).
+// Texts as pairs {entry, text word} grouped by the top bits of their
+// fingerprint, in the workspace's two buffers (the lower half of the
+// partitions in the first): texts of up to seven bytes are compared without
+// a look at the column.
 // Each run of rows (one per thread) writes its own region of each partition,
 // sized from the run's rows; the rare entry of a region that is full goes to
 // the run's overflow list.
@@ -422,13 +494,13 @@ class PartitionedEntries {
       half_size += run_capacities_[run_idx] * (partition_count_ / 2);
     }
     run_bounds_[run_count] = row_count;
-    workspace.reserve(std::max(half_size, row_count));
+    workspace.reserve(std::max(2 * half_size, row_count));
     Entry* halves[] = {workspace.first(), workspace.second()};
     for (std::size_t run_idx = 0; run_idx < run_count; ++run_idx) {
       for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
         Entry*& next = halves[partition_idx < partition_count_ / 2 ? 0 : 1];
         regions_[run_idx * partition_count_ + partition_idx] = next;
-        next += run_capacities_[run_idx];
+        next += 2 * run_capacities_[run_idx];
       }
     }
   }
@@ -454,7 +526,7 @@ class PartitionedEntries {
     std::vector<Entry*> cursors(regions, regions + partition_count_);
     std::vector<Entry*> limits(partition_count_);
     for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
-      limits[partition_idx] = regions[partition_idx] + run_capacities_[run_idx];
+      limits[partition_idx] = regions[partition_idx] + 2 * run_capacities_[run_idx];
     }
     std::vector<Entry>& overflow = overflows_[run_idx];
     const unsigned shift = 64 - partition_bits_;
@@ -476,16 +548,21 @@ class PartitionedEntries {
           tally.lengths.add(text);
         }
         const std::size_t partition_idx = static_cast<std::size_t>(entry >> shift);
+        const std::uint64_t word = text_word(text);
         if (cursors[partition_idx] != limits[partition_idx]) {
-          *cursors[partition_idx]++ = entry;
+          Entry* cursor = cursors[partition_idx];
+          cursor[0] = entry;
+          cursor[1] = word;
+          cursors[partition_idx] = cursor + 2;
         } else {
           overflow.push_back(entry);
+          overflow.push_back(word);
         }
       }
     }
     for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
       fills_[run_idx * partition_count_ + partition_idx] =
-          static_cast<std::size_t>(cursors[partition_idx] - regions[partition_idx]);
+          static_cast<std::size_t>(cursors[partition_idx] - regions[partition_idx]) / 2;
     }
     return Status();
   }
@@ -494,15 +571,21 @@ class PartitionedEntries {
   void group_overflows() {
     overflow_bounds_.assign(partition_count_ + 1, 0);
     for (const std::vector<Entry>& overflow : overflows_) {
-      for (const Entry entry : overflow) ++overflow_bounds_[partition_of(entry) + 1];
+      for (std::size_t pair_idx = 0; pair_idx < overflow.size(); pair_idx += 2) {
+        ++overflow_bounds_[partition_of(overflow[pair_idx]) + 1];
+      }
     }
     for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
       overflow_bounds_[partition_idx + 1] += overflow_bounds_[partition_idx];
     }
-    grouped_overflow_.resize(overflow_bounds_[partition_count_]);
+    grouped_overflow_.resize(2 * overflow_bounds_[partition_count_]);
     std::vector<std::size_t> next(overflow_bounds_.begin(), overflow_bounds_.end() - 1);
     for (const std::vector<Entry>& overflow : overflows_) {
-      for (const Entry entry : overflow) grouped_overflow_[next[partition_of(entry)]++] = entry;
+      for (std::size_t pair_idx = 0; pair_idx < overflow.size(); pair_idx += 2) {
+        const std::size_t target = 2 * next[partition_of(overflow[pair_idx])]++;
+        grouped_overflow_[target] = overflow[pair_idx];
+        grouped_overflow_[target + 1] = overflow[pair_idx + 1];
+      }
     }
   }
 
@@ -514,14 +597,14 @@ class PartitionedEntries {
     return size;
   }
 
-  // Calls visit(entries, count) for every stretch of the partition's entries.
+  // Calls visit(pairs, count) for every stretch of the partition's pairs.
   template <class Visit>
   void for_each_stretch(std::size_t partition_idx, Visit&& visit) const {
     for (std::size_t run_idx = 0; run_idx < run_count(); ++run_idx) {
       visit(regions_[run_idx * partition_count_ + partition_idx], fills_[run_idx * partition_count_ + partition_idx]);
     }
     const std::size_t overflow_begin = overflow_bounds_[partition_idx];
-    visit(grouped_overflow_.data() + overflow_begin, overflow_bounds_[partition_idx + 1] - overflow_begin);
+    visit(grouped_overflow_.data() + 2 * overflow_begin, overflow_bounds_[partition_idx + 1] - overflow_begin);
   }
 
  private:
@@ -531,9 +614,9 @@ class PartitionedEntries {
   std::vector<std::size_t> run_capacities_;
   std::vector<Entry*> regions_;  // per run and partition, in the workspace
   std::vector<std::size_t> fills_;
-  std::vector<std::vector<Entry>> overflows_;
+  std::vector<std::vector<Entry>> overflows_;  // pairs, per run
   std::vector<std::size_t> overflow_bounds_;
-  std::vector<Entry> grouped_overflow_;
+  std::vector<Entry> grouped_overflow_;  // pairs
 };
 
 // Distinct texts of a column expected to hold about `expected_distinct` of
@@ -572,8 +655,8 @@ Result<std::uint64_t> count_texts_partitioned(const ColumnValues& values, std::s
     for (std::size_t partition_idx = first; partition_idx < last; ++partition_idx) {
       NOLT_TRY(context.check());
       table.reset(partitions.partition_size(partition_idx));
-      partitions.for_each_stretch(partition_idx,
-                                  [&](const Entry* entries, std::size_t count) { table.insert_all(entries, count); });
+      partitions.for_each_stretch(
+          partition_idx, [&](const std::uint64_t* pairs, std::size_t count) { table.insert_all(pairs, count); });
       group_distinct[group_idx] += table.size();
     }
     return Status();

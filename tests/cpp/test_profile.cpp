@@ -3,11 +3,15 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "common/hashing.h"
+#include "parallel/execution.h"
+#include "profiling/distinct.h"
 #include "profiling/profile.h"
 
 namespace nolt {
@@ -96,6 +100,51 @@ TEST(CountUniqueTest, LargeColumnsMatchAnOrdinarySet) {
       }
     }
     EXPECT_EQ(count_unique(values), texts.size() + ints.size() + float_bits.size()) << cardinality;
+  }
+}
+
+// Pairs of unequal texts whose hashes agree in their top 32 bits: each
+// `prefix` followed by the four bytes of a number.
+std::vector<std::string> texts_sharing_fingerprints(std::string_view prefix, std::size_t pairs) {
+  std::map<std::uint64_t, std::string> seen;
+  std::vector<std::string> texts;
+  for (std::uint32_t number = 0; texts.size() < 2 * pairs; ++number) {
+    std::string text(prefix);
+    text.append(reinterpret_cast<const char*>(&number), 4);
+    const auto [it, fresh] = seen.emplace(hash_text(text) >> 32, text);
+    if (!fresh) texts.insert(texts.end(), {it->second, text});
+  }
+  return texts;
+}
+
+// Texts of a few bytes, NUL and high bytes among them, some prefixes of
+// others, and texts that share fingerprints: short and long ones, mostly
+// distinct (hash partitions) or repeated (one table), on one thread and two,
+// with and without tallies.
+TEST(CountUniqueTest, ShortAndLongTextsMatchAnOrdinarySet) {
+  std::mt19937_64 rng(18);
+  Executor executor(2);
+  std::vector<std::string> sharing = texts_sharing_fingerprints("", 2);
+  for (std::string& text : texts_sharing_fingerprints("a longer ", 2)) sharing.push_back(std::move(text));
+  for (std::size_t max_length : {5u, 14u}) {
+    ColumnValues values;
+    std::map<std::string, std::uint64_t> counts;
+    for (int row_idx = 0; row_idx < 200000; ++row_idx) {
+      std::string text(rng() % (max_length + 1), 'a');
+      for (char& byte : text) byte = "\0a\xff"[rng() % 3];
+      if (row_idx % 8 == 0) text = sharing[rng() % sharing.size()];
+      values.push_text(text);
+      ++counts[text];
+    }
+    std::uint64_t most = 0;
+    for (const auto& [text, count] : counts) most = std::max(most, count);
+    for (const ExecutionContext& context : {kSerialContext, ExecutionContext{&executor, nullptr}}) {
+      ColumnWorkspace workspace;
+      TextTallies tallies;
+      EXPECT_EQ(count_column_values(values, context)->unique_count, counts.size()) << max_length;
+      EXPECT_EQ(count_column_values(values, workspace, context, &tallies)->unique_count, counts.size()) << max_length;
+      EXPECT_EQ(tallies.top_texts[0].count, most) << max_length;
+    }
   }
 }
 
