@@ -295,9 +295,27 @@ class ChunkReader {
     }
   }
 
+  // The values buffer, read a value at a time by copying its bytes out: a
+  // producer need not align it (buffers that travelled between processes
+  // often are not), and an unaligned load through a T pointer is undefined.
   template <class T>
-  const T* values() const noexcept {
-    return static_cast<const T*>(array_.buffers[1]);
+  class Values {
+   public:
+    explicit Values(const void* data) noexcept : data_(static_cast<const char*>(data)) {}
+    T operator[](std::int64_t position) const noexcept {
+      T value;
+      std::memcpy(&value, data_ + position * static_cast<std::int64_t>(sizeof(T)), sizeof(T));
+      return value;
+    }
+    explicit operator bool() const noexcept { return data_ != nullptr; }
+
+   private:
+    const char* data_;
+  };
+
+  template <class T>
+  Values<T> values() const noexcept {
+    return Values<T>(array_.buffers[1]);
   }
 
   bool read_nulls() {
@@ -307,7 +325,7 @@ class ChunkReader {
 
   template <class T>
   bool append_integers() {
-    const T* data = values<T>();
+    const Values<T> data = values<T>();
     bool fits = true;
     if (form_ == Form::Text) {
       each_row([&](std::int64_t position) {
@@ -343,7 +361,7 @@ class ChunkReader {
 
   bool read_booleans() {
     if (array_.n_buffers != 2) return false;
-    const auto* bits = values<std::uint8_t>();
+    const auto* bits = static_cast<const std::uint8_t*>(array_.buffers[1]);
     if (bits == nullptr) return length_ == 0;
     each_row([&](std::int64_t position) {
       const bool value = valid(bits, position);
@@ -398,9 +416,9 @@ class ChunkReader {
   bool read_texts() {
     if (array_.n_buffers != 3) return false;
     if (length_ == 0) return true;
-    const Offset* offsets = values<Offset>();
+    const Values<Offset> offsets = values<Offset>();
     const char* data = static_cast<const char*>(array_.buffers[2]);
-    if (offsets == nullptr) return false;
+    if (!offsets) return false;
     const Offset first = offsets[start_];
     const Offset last = offsets[start_ + length_];
     if (last < first || (data == nullptr && last != first)) return false;
@@ -451,8 +469,8 @@ class ChunkReader {
                                                      : read_temporal_values<std::int32_t>(temporal);
     bool in_range = true;
     std::array<char, 48> text;
-    const auto* wide = values<std::int64_t>();
-    const auto* narrow = values<std::int32_t>();
+    const Values<std::int64_t> wide = values<std::int64_t>();
+    const Values<std::int32_t> narrow = values<std::int32_t>();
     each_row([&](std::int64_t position) {
       const std::int64_t value = temporal.wide() ? wide[position] : narrow[position];
       if (!temporal.in_range(value) || (temporal.date64() && !TemporalFormat::on_midnight(value))) {
@@ -468,7 +486,7 @@ class ChunkReader {
   // interval of values is one range, so its ends decide.
   template <class T>
   bool read_temporal_values(const TemporalFormat& temporal) {
-    const T* data = values<T>();
+    const Values<T> data = values<T>();
     std::int64_t low = std::numeric_limits<std::int64_t>::max();
     std::int64_t high = std::numeric_limits<std::int64_t>::min();
     bool midnight = true;
@@ -488,7 +506,7 @@ class ChunkReader {
   // Each entry's text is copied into the column once; later rows share it.
   template <class Index>
   bool append_dictionary_cells(const ColumnValues& entries) {
-    const Index* indexes = values<Index>();
+    const Values<Index> indexes = values<Index>();
     std::vector<Cell> stored(entries.size(), Cell::null());  // null: not copied yet
     bool in_range = true;
     each_row([&](std::int64_t position) {
@@ -513,7 +531,7 @@ class ChunkReader {
   // Each row as the index of its entry's text among the column's distinct texts.
   template <class Index>
   bool append_dictionary_indexes(const std::vector<std::int64_t>& text_indexes) {
-    const Index* indexes = values<Index>();
+    const Values<Index> indexes = values<Index>();
     bool in_range = true;
     each_row([&](std::int64_t position) {
       const auto index = static_cast<std::int64_t>(indexes[position]);

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -180,6 +182,45 @@ TEST(ArrowColumns, TextsViewsAndDictionariesAreText) {
   bool handled = true;
   read(codes, LogicalType::Categorical, &handled);
   EXPECT_FALSE(handled);
+}
+
+TEST(ArrowColumns, BuffersAtOddAddressesReadAlike) {
+  // Buffers that travelled between processes need not be aligned.
+  alignas(8) char storage[64] = {};
+  char* const odd = storage + 1;
+  const std::int64_t numbers[] = {-3, 1LL << 40};
+  std::memcpy(odd, numbers, sizeof numbers);
+  const void* number_buffers[] = {nullptr, odd};
+  ArrowArray array{2, 0, 0, 2, 0, number_buffers, nullptr, nullptr, nullptr, nullptr};
+  for (const auto& [format, declared, expected] :
+       {std::tuple{"l", LogicalType::Integer, "-3 1099511627776"}, std::tuple{"tsu:", LogicalType::Datetime,
+        "'1969-12-31T23:59:59.999997' '1970-01-13T17:25:11.627776'"}}) {
+    ArrowSchema schema{format, nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, nullptr};
+    const Chunk chunk{&array, 0, 2};
+    ColumnValues out;
+    ASSERT_TRUE(read_column(schema, std::span<const Chunk>(&chunk, 1), declared, out));
+    std::string text;
+    for (const Cell& cell : out) {
+      if (!text.empty()) text += ' ';
+      if (cell.kind() == ValueKind::Integer) {
+        text += std::to_string(cell.as_integer());
+      } else {
+        text.append(1, '\'').append(out.text(cell)).append(1, '\'');
+      }
+    }
+    EXPECT_EQ(text, expected) << format;
+  }
+  const std::int64_t offsets[] = {0, 2, 3};
+  std::memcpy(odd + 24, offsets, sizeof offsets);
+  const void* text_buffers[] = {nullptr, odd + 24, "abc"};
+  ArrowArray texts{2, 0, 0, 3, 0, text_buffers, nullptr, nullptr, nullptr, nullptr};
+  ArrowSchema text_schema{"U", nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, nullptr};
+  const Chunk chunk{&texts, 0, 2};
+  ColumnValues out;
+  ASSERT_TRUE(read_column(text_schema, std::span<const Chunk>(&chunk, 1), LogicalType::String, out));
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out.text(out[0]), "ab");
+  EXPECT_EQ(out.text(out[1]), "c");
 }
 
 }  // namespace
