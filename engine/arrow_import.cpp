@@ -167,9 +167,10 @@ Result<EngineColumns> read_arrow(PyObject* source, PyObject* types, PyObject* fa
     columns[column_idx].logical_type = declared[column_idx].type.value_or(natural.value_or(LogicalType::Unknown));
     handled[column_idx] = readable && natural.has_value() && !declared[column_idx].adapter_only;
   }
-  without_interpreter_lock([&] {
-    context.parallel_for(column_count, [&](std::size_t column_idx) {
-      if (!handled[column_idx]) return;
+  // A stop request is looked at before each column is read.
+  NOLT_TRY(without_interpreter_lock([&] {
+    return run_until_failure(context, column_count, [&](std::size_t column_idx) -> Status {
+      if (!handled[column_idx]) return Status();
       ColumnInput& column = columns[column_idx];
       const ArrowColumn& arrow_column = sources[column_idx];
       if (!arrow::read_typed_column(*arrow_column.field, arrow_column.chunks, column.logical_type, column.values,
@@ -178,8 +179,9 @@ Result<EngineColumns> read_arrow(PyObject* source, PyObject* types, PyObject* fa
         column.values = ColumnValues();
         result.typed[column_idx] = arrow::TypedColumn();
       }
+      return Status();
     });
-  });
+  }));
   for (std::size_t column_idx = 0; column_idx < column_count; ++column_idx) {
     if (handled[column_idx]) continue;
     if (fallback == nullptr) {
