@@ -258,9 +258,9 @@ class DictionaryTexts {
 class ChunkReader {
  public:
   ChunkReader(const ArrowSchema& schema, const ArrowArray& array, std::int64_t parent_offset, std::int64_t length,
-              Form form, ColumnValues& out, DictionaryTexts* dictionary_texts = nullptr)
+              Form form, ColumnValues& out, DictionaryTexts* dictionary_texts = nullptr, NumberKeys* keys = nullptr)
       : format_(schema.format), schema_(schema), array_(array), start_(parent_offset + array.offset),
-        length_(length), form_(form), out_(out), dictionary_texts_(dictionary_texts) {}
+        length_(length), form_(form), out_(out), dictionary_texts_(dictionary_texts), keys_(keys) {}
 
   bool read() {
     if (length_ < 0 || start_ < 0) return false;
@@ -279,8 +279,8 @@ class ChunkReader {
   }
 
  private:
-  template <class Read>
-  void each_row(Read&& read_row) {
+  template <class Read, class ReadNull>
+  void each_row(Read&& read_row, ReadNull&& read_null) {
     if (validity_ == nullptr) {
       for (std::int64_t position = start_; position < start_ + length_; ++position) read_row(position);
       return;
@@ -288,11 +288,22 @@ class ChunkReader {
     for (std::int64_t row_idx = 0; row_idx < length_; ++row_idx) {
       const std::int64_t position = start_ + row_idx;
       if (!valid(validity_, position)) {
-        out_.push_null();
+        read_null();
       } else {
         read_row(position);
       }
     }
+  }
+  template <class Read>
+  void each_row(Read&& read_row) {
+    each_row(read_row, [&] { out_.push_null(); });
+  }
+  // Into keys_: the rows, each null counted.
+  template <class Read>
+  void each_row_to_keys(Read&& read_row) {
+    std::uint64_t null_count = 0;
+    each_row(read_row, [&] { ++null_count; });
+    keys_->counts.null_count += null_count;
   }
 
   // The values buffer, read a value at a time by copying its bytes out: a
@@ -323,10 +334,31 @@ class ChunkReader {
     return true;
   }
 
+  // The value of one row as an integer cell holds it; false for an unsigned
+  // integer past the 64-bit integers.
+  template <class T>
+  static bool integer_of(T value, std::int64_t& out) noexcept {
+    out = static_cast<std::int64_t>(value);
+    if constexpr (std::is_same_v<T, std::uint64_t>) {
+      return value <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    }
+    return true;
+  }
+
   template <class T>
   bool append_integers() {
     const Values<T> data = values<T>();
     bool fits = true;
+    if (keys_ != nullptr) {
+      std::uint64_t* out = keys_->keys.data() + keys_->key_count;
+      each_row_to_keys([&](std::int64_t position) {
+        std::int64_t value;
+        fits = integer_of(data[position], value) && fits;
+        *out++ = integer_order_key(value);
+      });
+      keys_->key_count = static_cast<std::size_t>(out - keys_->keys.data());
+      return fits;
+    }
     if (form_ == Form::Text) {
       each_row([&](std::int64_t position) {
         std::array<char, 24> text;
@@ -336,11 +368,9 @@ class ChunkReader {
       return true;
     }
     each_row([&](std::int64_t position) {
-      const T value = data[position];
-      if constexpr (std::is_same_v<T, std::uint64_t>) {
-        if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) fits = false;
-      }
-      out_.push_integer(static_cast<std::int64_t>(value));
+      std::int64_t value;
+      fits = integer_of(data[position], value) && fits;
+      out_.push_integer(value);
     });
     return fits;
   }
@@ -363,6 +393,19 @@ class ChunkReader {
     if (array_.n_buffers != 2) return false;
     const auto* bits = static_cast<const std::uint8_t*>(array_.buffers[1]);
     if (bits == nullptr) return length_ == 0;
+    if (keys_ != nullptr) {
+      std::uint64_t true_count = 0;
+      std::uint64_t false_count = 0;
+      each_row_to_keys([&](std::int64_t position) {
+        const bool value = valid(bits, position);
+        if (true_count + false_count + keys_->true_count + keys_->false_count == 0) keys_->first_true = value;
+        true_count += value ? 1 : 0;
+        false_count += value ? 0 : 1;
+      });
+      keys_->true_count += true_count;
+      keys_->false_count += false_count;
+      return true;
+    }
     each_row([&](std::int64_t position) {
       const bool value = valid(bits, position);
       if (form_ == Form::Text) {
@@ -399,16 +442,34 @@ class ChunkReader {
     return value;
   }
 
-  bool read_floats() {
-    if (form_ != Form::Natural || array_.n_buffers != 2) return false;
-    if (array_.buffers[1] == nullptr) return length_ == 0;
+  // Calls take(value) for each non-null row's value as a float cell holds it
+  // (float16 and float32 widened exactly), `null` for the others.
+  template <class Take, class Null>
+  void each_float(Take&& take, Null&& null) {
     if (format_ == "g") {
-      each_row([&](std::int64_t position) { out_.push_float(values<double>()[position]); });
+      each_row([&](std::int64_t position) { take(values<double>()[position]); }, null);
     } else if (format_ == "f") {
-      each_row([&](std::int64_t position) { out_.push_float(static_cast<double>(values<float>()[position])); });
+      each_row([&](std::int64_t position) { take(static_cast<double>(values<float>()[position])); }, null);
     } else {
-      each_row([&](std::int64_t position) { out_.push_float(half_to_double(values<std::uint16_t>()[position])); });
+      each_row([&](std::int64_t position) { take(half_to_double(values<std::uint16_t>()[position])); }, null);
     }
+  }
+
+  bool read_floats() {
+    if (form_ == Form::Text || array_.n_buffers != 2) return false;
+    if (array_.buffers[1] == nullptr) return length_ == 0;
+    if (keys_ != nullptr) {
+      std::uint64_t* out = keys_->keys.data() + keys_->key_count;
+      NumericKeyCounts counts;
+      each_float([&](double value) { out += float_key(value, out, counts) ? 1 : 0; }, [&] { ++counts.null_count; });
+      keys_->key_count = static_cast<std::size_t>(out - keys_->keys.data());
+      keys_->counts.null_count += counts.null_count;
+      keys_->counts.nan_count += counts.nan_count;
+      keys_->counts.positive_infinity_count += counts.positive_infinity_count;
+      keys_->counts.negative_infinity_count += counts.negative_infinity_count;
+      return true;
+    }
+    each_float([&](double value) { out_.push_float(value); }, [&] { out_.push_null(); });
     return true;
   }
 
@@ -592,6 +653,7 @@ class ChunkReader {
   Form form_;
   ColumnValues& out_;
   DictionaryTexts* dictionary_texts_;
+  NumberKeys* keys_;  // numbers and booleans read as keys, not cells
   const std::uint8_t* validity_ = nullptr;
 };
 
@@ -623,12 +685,19 @@ std::optional<Form> form_of(const ArrowSchema& schema, LogicalType declared) {
 }
 
 bool read_chunks(const ArrowSchema& schema, std::span<const Chunk> chunks, Form form, ColumnValues& out,
-                 DictionaryTexts* dictionary_texts) {
+                 DictionaryTexts* dictionary_texts, NumberKeys* keys = nullptr) {
   std::size_t cell_count = 0;
   for (const Chunk& chunk : chunks) cell_count += static_cast<std::size_t>(chunk.length < 0 ? 0 : chunk.length);
-  out.reserve(cell_count);
+  if (keys != nullptr) {
+    keys->row_count = cell_count;
+    keys->keys.resize_discard(cell_count);
+  } else {
+    out.reserve(cell_count);
+  }
   for (const Chunk& chunk : chunks) {
-    if (!ChunkReader(schema, *chunk.array, chunk.offset, chunk.length, form, out, dictionary_texts).read()) return false;
+    if (!ChunkReader(schema, *chunk.array, chunk.offset, chunk.length, form, out, dictionary_texts, keys).read()) {
+      return false;
+    }
   }
   return true;
 }
@@ -641,7 +710,7 @@ bool read_column(const ArrowSchema& schema, std::span<const Chunk> chunks, Logic
 }
 
 bool read_typed_column(const ArrowSchema& schema, std::span<const Chunk> chunks, LogicalType declared,
-                       ColumnValues& out, TypedColumn& typed) {
+                       ColumnValues& out, TypedColumn& typed, bool with_numbers) {
   const std::optional<Form> form = form_of(schema, declared);
   if (!form) return false;
   const std::optional<LogicalType> natural = natural_logical_type(schema);
@@ -656,6 +725,11 @@ bool read_typed_column(const ArrowSchema& schema, std::span<const Chunk> chunks,
     typed.kind = TypedColumn::Kind::Dictionary;
     DictionaryTexts texts(typed);
     return read_chunks(schema, chunks, Form::Typed, out, &texts);
+  }
+  if (with_numbers && *form == Form::Natural && declared == *natural &&
+      (*natural == LogicalType::Integer || *natural == LogicalType::Float || *natural == LogicalType::Boolean)) {
+    typed.kind = *natural == LogicalType::Boolean ? TypedColumn::Kind::Boolean : TypedColumn::Kind::Number;
+    return read_chunks(schema, chunks, Form::Typed, out, nullptr, &typed.numbers);
   }
   return read_chunks(schema, chunks, *form, out, nullptr);
 }

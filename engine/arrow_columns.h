@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "data/values.h"
+#include "memory/page_advice.h"
 #include "profiling/details.h"
+#include "profiling/statistics.h"
 
 // The structures of the Arrow C data interface, laid out as that interface
 // fixes them (guarded so that another header declaring them is compatible).
@@ -141,21 +143,37 @@ bool read_column(const ArrowSchema& schema, std::span<const Chunk> chunks, Logic
 // - Dictionary: every cell is the index of its entry's text in `texts` (one
 //   index per distinct text over every chunk's dictionary; a null entry is a
 //   null cell), an Integer cell.
+// - Number: no cells; `numbers` holds the keys of the values (an integer
+//   column's integer_order_key of each value, a float column's order_key of
+//   each finite value), in row order, and counts the others.
+// - Boolean: no cells; `numbers` counts the values.
+struct NumberKeys {
+  std::uint64_t row_count = 0;
+  ScratchArray<std::uint64_t> keys;
+  std::size_t key_count = 0;
+  NumericKeyCounts counts;  // the nulls, and a float column's NaNs and infinities
+  std::uint64_t true_count = 0;
+  std::uint64_t false_count = 0;
+  bool first_true = false;  // the first value of a boolean column that has one
+};
+
 struct TypedColumn {
-  enum class Kind : std::uint8_t { None, Temporal, Dictionary };
+  enum class Kind : std::uint8_t { None, Temporal, Dictionary, Number, Boolean };
   Kind kind = Kind::None;
   std::string format;                   // Temporal: the Arrow format of the values
   std::vector<std::string_view> texts;  // Dictionary: the distinct texts, viewing `entries`
   std::vector<std::unique_ptr<ColumnValues>> entries;
+  NumberKeys numbers;                   // Number, Boolean
 };
 
 // read_column, but where a column of this declared type can be held as a
 // TypedColumn (temporal columns declared "datetime" or "unknown", dictionary
-// columns declared "string", "categorical" or "unknown"), its cells are
-// numbers as above and `typed` says how to read them. Returns false exactly
-// where read_column does.
+// columns declared "string", "categorical" or "unknown", and with
+// `with_numbers` integer, float and boolean columns declared as their own
+// type), its cells are as above and `typed` says how to read them. Returns
+// false exactly where read_column does.
 bool read_typed_column(const ArrowSchema& schema, std::span<const Chunk> chunks, LogicalType declared,
-                       ColumnValues& out, TypedColumn& typed);
+                       ColumnValues& out, TypedColumn& typed, bool with_numbers = true);
 
 // The ISO 8601 text read_column writes for one value of a temporal column of
 // this Arrow format (a value it accepts), into `out` (48 bytes); returns its length.

@@ -124,52 +124,103 @@ TextDetails dictionary_details(const TypedColumn& typed, const TypedSummary& sum
   return details;
 }
 
-// The typed columns profiled by the engine around profile_plain(columns,
-// row_count), which profiles the others while the typed ones are set aside
-// (they cannot fail, so the first error in column order is the same).
-template <class ProfilePlain>
-Result<TypedProfile> profile_typed(EngineColumns& input, const ExecutionContext& context, ProfilePlain&& profile_plain) {
-  std::vector<ColumnInput>& columns = input.columns;
-  NOLT_ASSIGN_OR_RETURN(const std::uint64_t row_count, check_equal_lengths(columns));
-  std::vector<std::size_t> typed_columns;
-  std::vector<ColumnValues> set_aside;
-  for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
-    if (!is_typed(input.typed[column_idx])) continue;
-    typed_columns.push_back(column_idx);
-    set_aside.push_back(std::exchange(columns[column_idx].values, ColumnValues()));
-  }
-  Result<DatasetProfile> plain = profile_plain(columns, row_count);
-  for (std::size_t typed_idx = 0; typed_idx < typed_columns.size(); ++typed_idx) {
-    columns[typed_columns[typed_idx]].values = std::move(set_aside[typed_idx]);
-  }
-  NOLT_TRY(plain);
-  TypedProfile result{std::move(plain).value(), std::vector<TypedSummary>(columns.size())};
+// A number column's profile from its keys, which the sort consumes.
+Status profile_numbers(const TypedColumn& typed, LogicalType type, ColumnProfile& profile, TypedSummary& summary,
+                       ColumnWorkspace& workspace, const ExecutionContext& context) {
+  const arrow::NumberKeys& numbers = typed.numbers;
+  workspace.reserve(numbers.key_count);
+  // The keys are the column's own and sorted in place; their scratch is the workspace's.
+  const std::span<std::uint64_t> keys(const_cast<std::uint64_t*>(numbers.keys.data()), numbers.key_count);
+  const std::span<std::uint64_t> scratch(workspace.second(), numbers.key_count);
+  const bool integers = type == LogicalType::Integer;
+  NOLT_ASSIGN_OR_RETURN(NumericSummary numeric,
+                        integers ? summarize_numeric_keys(keys, scratch, {}, {}, numbers.counts, context)
+                                 : summarize_numeric_keys({}, {}, keys, scratch, numbers.counts, context));
+  profile.null_count = numeric.null_count;
+  profile.unique_count = numeric.unique_count;
+  profile.numeric_stats = numeric.stats;
+  summary.numbers = numeric.counts;
+  return Status();
+}
 
-  // As the core does: the columns spread over the threads when there are
-  // enough of them, each one's sort split otherwise.
-  const bool by_column = typed_columns.size() >= context.thread_count();
-  const ExecutionContext serial_with_interrupt{nullptr, context.interrupt};
-  NOLT_TRY(run_until_failure(
-      by_column ? context : serial_with_interrupt, typed_columns.size(), [&](std::size_t typed_idx) -> Status {
-        const std::size_t column_idx = typed_columns[typed_idx];
-        const TypedColumn& typed = input.typed[column_idx];
-        ColumnProfile& profile = result.profile.columns[column_idx];
-        TypedSummary& summary = result.summaries[column_idx];
-        if (typed.kind == TypedColumn::Kind::Temporal) {
-          return profile_temporal(columns[column_idx].values, profile, summary,
-                                  by_column ? serial_with_interrupt : context);
-        }
-        return profile_dictionary(columns[column_idx].values, typed, profile, summary, context);
-      }));
-  return result;
+void profile_booleans(const TypedColumn& typed, ColumnProfile& profile) {
+  const arrow::NumberKeys& numbers = typed.numbers;
+  profile.null_count = numbers.counts.null_count;
+  profile.unique_count = (numbers.true_count != 0 ? 1 : 0) + (numbers.false_count != 0 ? 1 : 0);
+}
+
+// What each column costs, as column_cost counts it: the typed columns' work
+// left after reading.
+std::uint64_t typed_cost(const TypedColumn& typed, const ColumnValues& values) noexcept {
+  switch (typed.kind) {
+    case TypedColumn::Kind::Temporal: return 8 * values.size();
+    case TypedColumn::Kind::Dictionary: return 2 * values.size();
+    case TypedColumn::Kind::Number: return 8 * typed.numbers.key_count;
+    case TypedColumn::Kind::Boolean:
+    case TypedColumn::Kind::None: break;
+  }
+  return 1;
+}
+
+std::uint64_t row_count_of(const ColumnInput& column, const TypedColumn& typed) noexcept {
+  const bool keys_only = typed.kind == TypedColumn::Kind::Number || typed.kind == TypedColumn::Kind::Boolean;
+  return keys_only ? typed.numbers.row_count : column.values.size();
+}
+
+// check_equal_lengths over columns of either form.
+Result<std::uint64_t> typed_row_count(const EngineColumns& input) {
+  if (input.columns.empty()) return std::uint64_t{0};
+  const std::uint64_t expected = row_count_of(input.columns.front(), input.typed.front());
+  for (std::size_t column_idx = 0; column_idx < input.columns.size(); ++column_idx) {
+    const std::uint64_t length = row_count_of(input.columns[column_idx], input.typed[column_idx]);
+    if (length != expected) {
+      return CoreError::value_error(
+          str_cat("Column '", input.columns[column_idx].name, "' has ", length, " values; expected ", expected));
+    }
+  }
+  return expected;
+}
+
+// The typed columns profiled by the engine in the core's schedule of
+// profile_plain(columns, row_count, caller), which profiles the others.
+template <class ProfilePlain>
+Result<TypedProfile> profile_typed(EngineColumns& input, ProfilePlain&& profile_plain) {
+  const std::vector<ColumnInput>& columns = input.columns;
+  NOLT_ASSIGN_OR_RETURN(const std::uint64_t row_count, typed_row_count(input));
+  std::vector<TypedSummary> summaries(columns.size());
+  CallerColumns caller;
+  caller.owned.resize(columns.size());
+  caller.costs.resize(columns.size());
+  for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
+    caller.owned[column_idx] = is_typed(input.typed[column_idx]) ? 1 : 0;
+    caller.costs[column_idx] = typed_cost(input.typed[column_idx], columns[column_idx].values);
+  }
+  caller.profile = [&](std::size_t column_idx, ColumnWorkspace& workspace, const ExecutionContext& column_context,
+                       ColumnProfile& profile) -> Status {
+    const TypedColumn& typed = input.typed[column_idx];
+    TypedSummary& summary = summaries[column_idx];
+    switch (typed.kind) {
+      case TypedColumn::Kind::Temporal:
+        return profile_temporal(columns[column_idx].values, profile, summary, column_context);
+      case TypedColumn::Kind::Dictionary:
+        return profile_dictionary(columns[column_idx].values, typed, profile, summary, column_context);
+      case TypedColumn::Kind::Number:
+        return profile_numbers(typed, columns[column_idx].logical_type, profile, summary, workspace, column_context);
+      case TypedColumn::Kind::Boolean: profile_booleans(typed, profile); return Status();
+      case TypedColumn::Kind::None: break;
+    }
+    return Status();
+  };
+  NOLT_ASSIGN_OR_RETURN(DatasetProfile plain, profile_plain(columns, row_count, caller));
+  return TypedProfile{std::move(plain), std::move(summaries)};
 }
 
 }  // namespace
 
 Result<TypedProfile> profile_typed_columns(EngineColumns& input, const ExecutionContext& context) {
-  return profile_typed(input, context, [&](const std::vector<ColumnInput>& columns, std::uint64_t row_count) {
-    return profile_columns(columns, row_count, context);
-  });
+  return profile_typed(input,
+                       [&](const std::vector<ColumnInput>& columns, std::uint64_t row_count,
+                           const CallerColumns& caller) { return profile_columns(columns, row_count, context, &caller); });
 }
 
 Result<ProfileWithDetails> profile_typed_columns_with_details(EngineColumns& input, std::vector<DetailTexts>& texts,
@@ -179,9 +230,11 @@ Result<ProfileWithDetails> profile_typed_columns_with_details(EngineColumns& inp
   std::vector<ColumnDetails> details;
   NOLT_ASSIGN_OR_RETURN(
       TypedProfile profiled,
-      profile_typed(input, context, [&](const std::vector<ColumnInput>& columns, std::uint64_t row_count)
-                                        -> Result<DatasetProfile> {
-        NOLT_ASSIGN_OR_RETURN(ProfileWithDetails both, profile_columns_with_details(columns, row_count, context));
+      profile_typed(input,
+                    [&](const std::vector<ColumnInput>& columns, std::uint64_t row_count,
+                        const CallerColumns& caller) -> Result<DatasetProfile> {
+        NOLT_ASSIGN_OR_RETURN(ProfileWithDetails both,
+                              profile_columns_with_details(columns, row_count, context, &caller));
         details = std::move(both.details);
         return std::move(both.profile);
       }));
@@ -190,10 +243,16 @@ Result<ProfileWithDetails> profile_typed_columns_with_details(EngineColumns& inp
     const TypedColumn& typed = input.typed[column_idx];
     const ColumnProfile& column_profile = profiled.profile.columns[column_idx];
     if (!is_typed(typed) || column_profile.logical_type == LogicalType::Unknown) continue;
-    if (typed.kind == TypedColumn::Kind::Temporal) {
-      details[column_idx] = temporal_details(typed, column_profile, profiled.summaries[column_idx], texts[column_idx]);
-    } else {
-      details[column_idx] = dictionary_details(typed, profiled.summaries[column_idx]);
+    switch (typed.kind) {
+      case TypedColumn::Kind::Temporal:
+        details[column_idx] = temporal_details(typed, column_profile, profiled.summaries[column_idx], texts[column_idx]);
+        break;
+      case TypedColumn::Kind::Dictionary: details[column_idx] = dictionary_details(typed, profiled.summaries[column_idx]); break;
+      case TypedColumn::Kind::Number: details[column_idx] = profiled.summaries[column_idx].numbers; break;
+      case TypedColumn::Kind::Boolean:
+        details[column_idx] = BooleanDetails{typed.numbers.true_count, typed.numbers.false_count};
+        break;
+      case TypedColumn::Kind::None: break;
     }
   }
   return ProfileWithDetails{std::move(profiled.profile), std::move(details)};
@@ -205,6 +264,15 @@ Result<TypedObservation> observe_typed_columns(EngineColumns& input, const Execu
   // texts in the order of their first appearance, which is all they read.
   for (std::size_t column_idx = 0; column_idx < input.columns.size(); ++column_idx) {
     ColumnInput& column = input.columns[column_idx];
+    const arrow::NumberKeys& numbers = input.typed[column_idx].numbers;
+    if (input.typed[column_idx].kind == TypedColumn::Kind::Boolean) {
+      // A boolean column's observed values are its values by first appearance.
+      ColumnValues firsts;
+      if (numbers.true_count + numbers.false_count != 0) firsts.push_boolean(numbers.first_true);
+      if (numbers.true_count != 0 && numbers.false_count != 0) firsts.push_boolean(!numbers.first_true);
+      column.values = std::move(firsts);
+      continue;
+    }
     if (input.typed[column_idx].kind != TypedColumn::Kind::Dictionary ||
         profiled.profile.columns[column_idx].unique_count > kObservedValuesLimit ||
         (column.logical_type != LogicalType::String && column.logical_type != LogicalType::Categorical)) {

@@ -37,6 +37,8 @@ struct TypedSummary {
   std::int64_t high = 0;
   // Dictionary: per text index, how often the text occurs and where first.
   std::vector<TextTally> tallies;
+  // Number: what the statistics leave out.
+  NumberCounts numbers;
 };
 
 struct TypedProfile {

@@ -585,19 +585,20 @@ Result<std::vector<ColumnDetails>> profile_details(const std::vector<ColumnInput
 }
 
 Result<ProfileWithDetails> profile_columns_with_details(const std::vector<ColumnInput>& columns,
-                                                        std::uint64_t row_count, const ExecutionContext& context) {
+                                                        std::uint64_t row_count, const ExecutionContext& context,
+                                                        const CallerColumns* caller) {
   ProfileWithDetails result;
   result.profile.row_count = row_count;
   result.profile.columns.resize(columns.size());
   result.details.resize(columns.size());
-  std::vector<std::uint64_t> costs(columns.size());
-  for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
-    costs[column_idx] = column_cost(columns[column_idx], true);
-  }
   NOLT_TRY(run_column_tasks(
-      costs, context,
+      column_costs(columns, true, caller), context,
       [&](std::size_t column_idx, ColumnWorkspace& workspace, const ExecutionContext& column_context) -> Status {
         const ColumnInput& column = columns[column_idx];
+        if (caller != nullptr && caller->owns(column_idx)) {
+          return profile_caller_column(column, row_count, *caller, column_idx, workspace, column_context,
+                                       result.profile.columns[column_idx]);
+        }
         const bool of_texts =
             column.logical_type == LogicalType::String || column.logical_type == LogicalType::Categorical;
         const bool of_numbers = is_numeric(column.logical_type);

@@ -92,9 +92,12 @@ struct ProfileWithDetails {
 // with its profile (a text column's top values and lengths in the pass that
 // counts its distinct texts), the columns scheduled over the context's threads
 // as one piece of work. The same results as the two apart, for any context.
+// With `caller`, the columns it owns are profiled by it and their details
+// left empty (std::monostate) for the caller to fill.
 Result<ProfileWithDetails> profile_columns_with_details(const std::vector<ColumnInput>& columns,
                                                         std::uint64_t row_count,
-                                                        const ExecutionContext& context = kSerialContext);
+                                                        const ExecutionContext& context = kSerialContext,
+                                                        const CallerColumns* caller = nullptr);
 
 // check_equal_lengths followed by profile_columns_with_details.
 Result<ProfileWithDetails> profile_dataset_with_details(const std::vector<ColumnInput>& columns,

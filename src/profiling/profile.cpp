@@ -111,18 +111,37 @@ std::uint64_t count_unique(const ColumnValues& values) {
   return count_column_values(values, kSerialContext).value().unique_count;
 }
 
+std::vector<std::uint64_t> column_costs(const std::vector<ColumnInput>& columns, bool with_details,
+                                        const CallerColumns* caller) {
+  std::vector<std::uint64_t> costs(columns.size());
+  for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
+    costs[column_idx] = caller != nullptr && caller->owns(column_idx) ? caller->costs[column_idx]
+                                                                      : column_cost(columns[column_idx], with_details);
+  }
+  return costs;
+}
+
+Status profile_caller_column(const ColumnInput& column, std::uint64_t row_count, const CallerColumns& caller,
+                             std::size_t column_idx, ColumnWorkspace& workspace, const ExecutionContext& context,
+                             ColumnProfile& profile) {
+  profile.name = column.name;
+  profile.logical_type = column.logical_type;
+  profile.count = row_count;
+  return caller.profile(column_idx, workspace, context, profile);
+}
+
 Result<DatasetProfile> profile_columns(const std::vector<ColumnInput>& columns, std::uint64_t row_count,
-                                       const ExecutionContext& context) {
+                                       const ExecutionContext& context, const CallerColumns* caller) {
   DatasetProfile profile;
   profile.row_count = row_count;
   profile.columns.resize(columns.size());
-  std::vector<std::uint64_t> costs(columns.size());
-  for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
-    costs[column_idx] = column_cost(columns[column_idx], false);
-  }
-  NOLT_TRY(run_column_tasks(costs, context,
+  NOLT_TRY(run_column_tasks(column_costs(columns, false, caller), context,
                             [&](std::size_t column_idx, ColumnWorkspace& workspace,
                                 const ExecutionContext& column_context) -> Status {
+                              if (caller != nullptr && caller->owns(column_idx)) {
+                                return profile_caller_column(columns[column_idx], row_count, *caller, column_idx,
+                                                             workspace, column_context, profile.columns[column_idx]);
+                              }
                               NOLT_ASSIGN_OR_RETURN(profile.columns[column_idx],
                                                     profile_column(columns[column_idx], row_count, workspace,
                                                                    column_context));

@@ -65,8 +65,6 @@ Result<std::optional<double>> numeric_value(std::string_view column_name, Logica
 
 namespace {
 
-constexpr std::uint64_t kExponentBits = 0x7FF0000000000000ULL;
-constexpr std::uint64_t kFractionBits = 0x000FFFFFFFFFFFFFULL;
 constexpr std::uint64_t kNegativeZeroKey = order_key(-0.0);
 constexpr std::uint64_t kPositiveZeroKey = order_key(0.0);
 
@@ -234,10 +232,7 @@ NumericStats stats_of_sorted(std::size_t count, At&& at, Next&& next) noexcept {
 struct CollectedKeys {
   std::size_t integer_count = 0;  // integer keys, at the front of the key buffer
   std::size_t float_count = 0;    // float keys, at the back of the key buffer
-  std::uint64_t nan_count = 0;
-  std::uint64_t positive_infinity_count = 0;
-  std::uint64_t negative_infinity_count = 0;
-  std::uint64_t null_count = 0;
+  NumericKeyCounts counts;
 };
 
 // Walks the cells of a numeric column once: integer cells become integer
@@ -257,20 +252,11 @@ Status collect_keys(std::string_view column_name, const ColumnValues& values, st
     for (std::size_t row_idx = chunk_begin; row_idx < chunk_end; ++row_idx) {
       const Cell& cell = cells[row_idx];
       switch (cell.kind()) {
-        case ValueKind::Null: ++collected.null_count; break;
+        case ValueKind::Null: ++collected.counts.null_count; break;
         case ValueKind::Integer: *front++ = integer_order_key(cell.as_integer()); break;
         case ValueKind::Float: {
           if constexpr (kType == LogicalType::Integer) return value_kind_error(column_name, kType, cell.kind());
-          const std::uint64_t bits = cell.float_bits();
-          if ((bits & kExponentBits) != kExponentBits) {
-            *--back = order_key(cell.as_float());
-          } else if ((bits & kFractionBits) != 0) {
-            ++collected.nan_count;
-          } else if ((bits & kSignBit) != 0) {
-            ++collected.negative_infinity_count;
-          } else {
-            ++collected.positive_infinity_count;
-          }
+          back -= float_key(cell.as_float(), back - 1, collected.counts) ? 1 : 0;
           break;
         }
         case ValueKind::Boolean:
@@ -311,14 +297,23 @@ Result<NumericSummary> summarize_numeric_column(std::string_view column_name, Lo
   NOLT_TRY(type == LogicalType::Integer
                ? collect_keys<LogicalType::Integer>(column_name, values, keys.data(), collected, context)
                : collect_keys<LogicalType::Float>(column_name, values, keys.data(), collected, context));
-  summary.null_count = collected.null_count;
-
-  // Integers and floats are sorted apart, each by its own exact order.
   const std::size_t float_begin = row_count - collected.float_count;
+  return summarize_numeric_keys(keys.first(collected.integer_count), scratch.first(collected.integer_count),
+                                keys.subspan(float_begin), scratch.subspan(float_begin), collected.counts, context);
+}
+
+Result<NumericSummary> summarize_numeric_keys(std::span<std::uint64_t> unsorted_integer_keys,
+                                              std::span<std::uint64_t> integer_scratch,
+                                              std::span<std::uint64_t> unsorted_float_keys,
+                                              std::span<std::uint64_t> float_scratch, const NumericKeyCounts& collected,
+                                              const ExecutionContext& context) {
+  NumericSummary summary;
+  summary.null_count = collected.null_count;
+  // Integers and floats are sorted apart, each by its own exact order.
   NOLT_ASSIGN_OR_RETURN(const std::span<std::uint64_t> integer_keys,
-                        sort_keys(keys.first(collected.integer_count), scratch.first(collected.integer_count), context));
+                        sort_keys(unsorted_integer_keys, integer_scratch, context));
   NOLT_ASSIGN_OR_RETURN(const std::span<std::uint64_t> float_keys,
-                        sort_keys(keys.subspan(float_begin), scratch.subspan(float_begin), context));
+                        sort_keys(unsorted_float_keys, float_scratch, context));
 
   IntegerCursor integers(integer_keys);
   FloatCursor floats(float_keys);

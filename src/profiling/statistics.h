@@ -1,6 +1,7 @@
 // Numeric statistics of integer and float columns, in exact double arithmetic.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -11,6 +12,7 @@
 #include "error/core_error.h"
 #include "memory/page_advice.h"
 #include "parallel/execution.h"
+#include "profiling/total_order.h"
 
 namespace nolt {
 
@@ -78,6 +80,45 @@ class ColumnWorkspace {
   ScratchArray<std::uint64_t> first_;
   ScratchArray<std::uint64_t> second_;
 };
+
+// What a walk over a numeric column notes beside the keys of its usable values.
+struct NumericKeyCounts {
+  std::uint64_t nan_count = 0;
+  std::uint64_t positive_infinity_count = 0;
+  std::uint64_t negative_infinity_count = 0;
+  std::uint64_t null_count = 0;
+};
+
+// One float value as the walk takes it: a finite value's total-order key is
+// written at `*out` (and true returned); a NaN or an infinity is only counted.
+inline bool float_key(double value, std::uint64_t* out, NumericKeyCounts& counts) noexcept {
+  constexpr std::uint64_t kExponentBits = 0x7FF0000000000000ULL;
+  constexpr std::uint64_t kFractionBits = 0x000FFFFFFFFFFFFFULL;
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  if ((bits & kExponentBits) != kExponentBits) {
+    *out = order_key(value);
+    return true;
+  }
+  if ((bits & kFractionBits) != 0) {
+    ++counts.nan_count;
+  } else if ((bits & kSignBit) != 0) {
+    ++counts.negative_infinity_count;
+  } else {
+    ++counts.positive_infinity_count;
+  }
+  return false;
+}
+
+// The summary of a numeric column from the keys of its usable values, as the
+// walk over its cells would find them: integer keys (integer_order_key) and
+// keys of finite floats (order_key), each sorted here over the context with
+// its scratch (as many words as keys; the sorted keys end in either span),
+// and what the walk noted. Fails only with the context's interrupt.
+Result<NumericSummary> summarize_numeric_keys(std::span<std::uint64_t> integer_keys,
+                                              std::span<std::uint64_t> integer_scratch,
+                                              std::span<std::uint64_t> float_keys,
+                                              std::span<std::uint64_t> float_scratch, const NumericKeyCounts& counts,
+                                              const ExecutionContext& context);
 
 // compute_numeric_stats plus the counts; fails exactly as compute_numeric_stats
 // does, or with the context's interrupt. Columns of other types get an empty
