@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -64,6 +65,28 @@ bool is_temporal_format(std::string_view format) noexcept {
 
 bool valid(const std::uint8_t* validity, std::int64_t position) noexcept {
   return validity == nullptr || ((validity[position >> 3] >> (position & 7)) & 1) != 0;
+}
+
+// The bits set among positions [start, start + length) of `bits` and, when
+// there is one, of `validity` too: the bytes wholly inside at once, the
+// partial bytes at either end bit by bit.
+std::uint64_t true_bits(const std::uint8_t* bits, const std::uint8_t* validity, std::int64_t start,
+                        std::int64_t length) noexcept {
+  std::uint64_t count = 0;
+  std::int64_t position = start;
+  const std::int64_t end = start + length;
+  for (; position < end && (position & 7) != 0; ++position) count += valid(bits, position) && valid(validity, position);
+  for (; position + 8 <= end; position += 8) {
+    const std::uint8_t byte = bits[position >> 3] & (validity == nullptr ? 0xFF : validity[position >> 3]);
+    count += static_cast<std::uint64_t>(std::popcount(byte));
+  }
+  for (; position < end; ++position) count += valid(bits, position) && valid(validity, position);
+  return count;
+}
+
+// The positions of [start, start + length) whose validity bit is clear.
+std::uint64_t null_bits(const std::uint8_t* validity, std::int64_t start, std::int64_t length) noexcept {
+  return validity == nullptr ? 0 : static_cast<std::uint64_t>(length) - true_bits(validity, nullptr, start, length);
 }
 
 // Whether every byte of the range is ASCII, eight bytes at a time.
@@ -279,8 +302,8 @@ class ChunkReader {
   }
 
  private:
-  template <class Read, class ReadNull>
-  void each_row(Read&& read_row, ReadNull&& read_null) {
+  template <class Read>
+  void each_row(Read&& read_row) {
     if (validity_ == nullptr) {
       for (std::int64_t position = start_; position < start_ + length_; ++position) read_row(position);
       return;
@@ -288,21 +311,28 @@ class ChunkReader {
     for (std::int64_t row_idx = 0; row_idx < length_; ++row_idx) {
       const std::int64_t position = start_ + row_idx;
       if (!valid(validity_, position)) {
-        read_null();
+        out_.push_null();
       } else {
         read_row(position);
       }
     }
   }
-  template <class Read>
-  void each_row(Read&& read_row) {
-    each_row(read_row, [&] { out_.push_null(); });
-  }
-  // Into keys_: the rows, each null counted.
+
+  // each_row into keys_: the nulls are only counted.
   template <class Read>
   void each_row_to_keys(Read&& read_row) {
+    if (validity_ == nullptr) {
+      for (std::int64_t position = start_; position < start_ + length_; ++position) read_row(position);
+      return;
+    }
     std::uint64_t null_count = 0;
-    each_row(read_row, [&] { ++null_count; });
+    for (std::int64_t position = start_; position < start_ + length_; ++position) {
+      if (!valid(validity_, position)) {
+        ++null_count;
+      } else {
+        read_row(position);
+      }
+    }
     keys_->counts.null_count += null_count;
   }
 
@@ -334,27 +364,20 @@ class ChunkReader {
     return true;
   }
 
-  // The value of one row as an integer cell holds it; false for an unsigned
-  // integer past the 64-bit integers.
-  template <class T>
-  static bool integer_of(T value, std::int64_t& out) noexcept {
-    out = static_cast<std::int64_t>(value);
-    if constexpr (std::is_same_v<T, std::uint64_t>) {
-      return value <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-    }
-    return true;
-  }
 
   template <class T>
   bool append_integers() {
     const Values<T> data = values<T>();
     bool fits = true;
     if (keys_ != nullptr) {
+      // The cells' rule: every value as it is, an unsigned one past the 64-bit integers refused.
       std::uint64_t* out = keys_->keys.data() + keys_->key_count;
       each_row_to_keys([&](std::int64_t position) {
-        std::int64_t value;
-        fits = integer_of(data[position], value) && fits;
-        *out++ = integer_order_key(value);
+        const T value = data[position];
+        if constexpr (std::is_same_v<T, std::uint64_t>) {
+          if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) fits = false;
+        }
+        *out++ = integer_order_key(static_cast<std::int64_t>(value));
       });
       keys_->key_count = static_cast<std::size_t>(out - keys_->keys.data());
       return fits;
@@ -368,9 +391,11 @@ class ChunkReader {
       return true;
     }
     each_row([&](std::int64_t position) {
-      std::int64_t value;
-      fits = integer_of(data[position], value) && fits;
-      out_.push_integer(value);
+      const T value = data[position];
+      if constexpr (std::is_same_v<T, std::uint64_t>) {
+        if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) fits = false;
+      }
+      out_.push_integer(static_cast<std::int64_t>(value));
     });
     return fits;
   }
@@ -394,16 +419,17 @@ class ChunkReader {
     const auto* bits = static_cast<const std::uint8_t*>(array_.buffers[1]);
     if (bits == nullptr) return length_ == 0;
     if (keys_ != nullptr) {
-      std::uint64_t true_count = 0;
-      std::uint64_t false_count = 0;
-      each_row_to_keys([&](std::int64_t position) {
-        const bool value = valid(bits, position);
-        if (true_count + false_count + keys_->true_count + keys_->false_count == 0) keys_->first_true = value;
-        true_count += value ? 1 : 0;
-        false_count += value ? 0 : 1;
-      });
+      // Counted a byte of rows at a time: the values present are the valid bits.
+      const std::uint64_t present = static_cast<std::uint64_t>(length_) - null_bits(validity_, start_, length_);
+      const std::uint64_t true_count = true_bits(bits, validity_, start_, length_);
+      if (keys_->true_count + keys_->false_count == 0 && present != 0) {
+        std::int64_t first = start_;
+        while (!valid(validity_, first)) ++first;
+        keys_->first_true = valid(bits, first);
+      }
+      keys_->counts.null_count += static_cast<std::uint64_t>(length_) - present;
       keys_->true_count += true_count;
-      keys_->false_count += false_count;
+      keys_->false_count += present - true_count;
       return true;
     }
     each_row([&](std::int64_t position) {
@@ -442,16 +468,15 @@ class ChunkReader {
     return value;
   }
 
-  // Calls take(value) for each non-null row's value as a float cell holds it
-  // (float16 and float32 widened exactly), `null` for the others.
-  template <class Take, class Null>
-  void each_float(Take&& take, Null&& null) {
+  // The keys of a float column's values, each as its float cell holds it.
+  template <class Take>
+  void float_keys(Take&& take) {
     if (format_ == "g") {
-      each_row([&](std::int64_t position) { take(values<double>()[position]); }, null);
+      each_row_to_keys([&](std::int64_t position) { take(values<double>()[position]); });
     } else if (format_ == "f") {
-      each_row([&](std::int64_t position) { take(static_cast<double>(values<float>()[position])); }, null);
+      each_row_to_keys([&](std::int64_t position) { take(static_cast<double>(values<float>()[position])); });
     } else {
-      each_row([&](std::int64_t position) { take(half_to_double(values<std::uint16_t>()[position])); }, null);
+      each_row_to_keys([&](std::int64_t position) { take(half_to_double(values<std::uint16_t>()[position])); });
     }
   }
 
@@ -460,16 +485,18 @@ class ChunkReader {
     if (array_.buffers[1] == nullptr) return length_ == 0;
     if (keys_ != nullptr) {
       std::uint64_t* out = keys_->keys.data() + keys_->key_count;
-      NumericKeyCounts counts;
-      each_float([&](double value) { out += float_key(value, out, counts) ? 1 : 0; }, [&] { ++counts.null_count; });
+      NumericKeyCounts& counts = keys_->counts;
+      float_keys([&](double value) { out += float_key(value, out, counts) ? 1 : 0; });
       keys_->key_count = static_cast<std::size_t>(out - keys_->keys.data());
-      keys_->counts.null_count += counts.null_count;
-      keys_->counts.nan_count += counts.nan_count;
-      keys_->counts.positive_infinity_count += counts.positive_infinity_count;
-      keys_->counts.negative_infinity_count += counts.negative_infinity_count;
       return true;
     }
-    each_float([&](double value) { out_.push_float(value); }, [&] { out_.push_null(); });
+    if (format_ == "g") {
+      each_row([&](std::int64_t position) { out_.push_float(values<double>()[position]); });
+    } else if (format_ == "f") {
+      each_row([&](std::int64_t position) { out_.push_float(static_cast<double>(values<float>()[position])); });
+    } else {
+      each_row([&](std::int64_t position) { out_.push_float(half_to_double(values<std::uint16_t>()[position])); });
+    }
     return true;
   }
 

@@ -39,17 +39,17 @@ Result<std::uint64_t> each_value(const ColumnValues& values, const ExecutionCont
 // value's text is a function of it that tells values apart), its ends the
 // earliest and latest instants.
 Status profile_temporal(const ColumnValues& values, ColumnProfile& profile, TypedSummary& summary,
-                        const ExecutionContext& context) {
-  ScratchArray<std::uint64_t> keys(values.size());
+                        ColumnWorkspace& workspace, const ExecutionContext& context) {
+  workspace.reserve(values.size());
+  std::uint64_t* keys = workspace.first();
   std::size_t count = 0;
   NOLT_ASSIGN_OR_RETURN(profile.null_count, each_value(values, context, [&](std::size_t, const Cell& cell) {
-                          keys.data()[count++] = integer_order_key(cell.as_integer());
+                          keys[count++] = integer_order_key(cell.as_integer());
                         }));
   if (count == 0) return Status();
-  ScratchArray<std::uint64_t> scratch(count);
   NOLT_ASSIGN_OR_RETURN(const std::span<std::uint64_t> sorted,
-                        sort_keys(std::span<std::uint64_t>(keys.data(), count),
-                                  std::span<std::uint64_t>(scratch.data(), count), context));
+                        sort_keys(std::span<std::uint64_t>(keys, count),
+                                  std::span<std::uint64_t>(workspace.second(), count), context));
   std::uint64_t distinct = 1;
   for (std::size_t key_idx = 1; key_idx < count; ++key_idx) distinct += sorted[key_idx] != sorted[key_idx - 1];
   profile.unique_count = distinct;
@@ -125,12 +125,11 @@ TextDetails dictionary_details(const TypedColumn& typed, const TypedSummary& sum
 }
 
 // A number column's profile from its keys, which the sort consumes.
-Status profile_numbers(const TypedColumn& typed, LogicalType type, ColumnProfile& profile, TypedSummary& summary,
+Status profile_numbers(arrow::NumberKeys& numbers, LogicalType type, ColumnProfile& profile, TypedSummary& summary,
                        ColumnWorkspace& workspace, const ExecutionContext& context) {
-  const arrow::NumberKeys& numbers = typed.numbers;
   workspace.reserve(numbers.key_count);
-  // The keys are the column's own and sorted in place; their scratch is the workspace's.
-  const std::span<std::uint64_t> keys(const_cast<std::uint64_t*>(numbers.keys.data()), numbers.key_count);
+  // The keys are the column's own and sorted where they are; their scratch is the workspace's.
+  const std::span<std::uint64_t> keys(numbers.keys.data(), numbers.key_count);
   const std::span<std::uint64_t> scratch(workspace.second(), numbers.key_count);
   const bool integers = type == LogicalType::Integer;
   NOLT_ASSIGN_OR_RETURN(NumericSummary numeric,
@@ -197,15 +196,16 @@ Result<TypedProfile> profile_typed(EngineColumns& input, ProfilePlain&& profile_
   }
   caller.profile = [&](std::size_t column_idx, ColumnWorkspace& workspace, const ExecutionContext& column_context,
                        ColumnProfile& profile) -> Status {
-    const TypedColumn& typed = input.typed[column_idx];
+    TypedColumn& typed = input.typed[column_idx];
     TypedSummary& summary = summaries[column_idx];
     switch (typed.kind) {
       case TypedColumn::Kind::Temporal:
-        return profile_temporal(columns[column_idx].values, profile, summary, column_context);
+        return profile_temporal(columns[column_idx].values, profile, summary, workspace, column_context);
       case TypedColumn::Kind::Dictionary:
         return profile_dictionary(columns[column_idx].values, typed, profile, summary, column_context);
       case TypedColumn::Kind::Number:
-        return profile_numbers(typed, columns[column_idx].logical_type, profile, summary, workspace, column_context);
+        return profile_numbers(typed.numbers, columns[column_idx].logical_type, profile, summary, workspace,
+                               column_context);
       case TypedColumn::Kind::Boolean: profile_booleans(typed, profile); return Status();
       case TypedColumn::Kind::None: break;
     }

@@ -1,9 +1,11 @@
 // The computations on columns read in their typed form (temporal values and
-// dictionary indexes instead of text) that give exactly what the same columns
-// as text give: the profile itself needs nothing more (null and distinct
-// counts are the same on the numbers), the details and the observed values
-// need the texts back, from the values or the dictionary. Plain C++: no
-// interpreter here.
+// dictionary indexes instead of text, the keys of numbers and the counts of
+// booleans instead of cells) that give exactly what the same columns as cells
+// give: the profile itself needs nothing more (null and distinct counts are
+// the same on the numbers), the details and the observed values need the
+// texts back, from the values or the dictionary. The typed columns are
+// profiled in the core's schedule of columns, beside the others. Plain C++:
+// no interpreter here.
 #pragma once
 
 #include <array>
@@ -37,7 +39,7 @@ struct TypedSummary {
   std::int64_t high = 0;
   // Dictionary: per text index, how often the text occurs and where first.
   std::vector<TextTally> tallies;
-  // Number: what the statistics leave out.
+  // Number: what the statistics leave out (its details).
   NumberCounts numbers;
 };
 
@@ -48,7 +50,10 @@ struct TypedProfile {
 
 // check_equal_lengths and profile_columns over columns of either form: a
 // temporal column's distinct count is that of its values (sorted over the
-// context's threads), a dictionary column's that of its text indexes (tallied).
+// context's threads), a dictionary column's that of its text indexes
+// (tallied), a number column's from its keys as the core's walk over cells
+// would make them. The keys are sorted where they are, so the columns are
+// profiled once (by one of the three functions here).
 Result<TypedProfile> profile_typed_columns(EngineColumns& input, const ExecutionContext& context);
 
 // Room for the texts that the details of one typed column show.

@@ -184,6 +184,33 @@ def test_every_operation_gives_the_same_bytes_for_any_thread_count(tmp_path):
     assert len(outputs) == 1
 
 
+def _long_column(arrow_type, rows):
+    """Many distinct values, nulls and, for floats, the values the statistics leave out."""
+    import numpy as np
+
+    rng = np.random.default_rng(18)
+    if pa.types.is_boolean(arrow_type):
+        values = rng.random(rows) < 0.3
+    elif pa.types.is_integer(arrow_type):
+        info = np.iinfo(arrow_type.to_pandas_dtype())
+        values = rng.integers(max(info.min, -(2**62)), min(info.max, 2**62), rows, dtype=np.int64, endpoint=True)
+        values = values.astype(arrow_type.to_pandas_dtype())
+    else:
+        values = (rng.standard_normal(rows) * 1e3).astype(arrow_type.to_pandas_dtype())
+        values[rng.integers(0, rows, 50)] = np.array([np.nan, np.inf, -np.inf, -0.0, 0.0] * 10)
+    return pa.array(values, arrow_type, mask=rng.random(rows) < 0.05)
+
+
+@pytest.mark.parametrize("arrow_type", [pa.int64(), pa.uint64(), pa.int8(), pa.float64(), pa.float16(), pa.bool_()])
+def test_long_number_columns_split_over_the_threads_as_the_core_counts_them(arrow_type):
+    column = _long_column(arrow_type, 150_000)
+    table = pa.table({"x": pa.chunked_array([column.slice(0, 70_001), column.slice(70_001)]).slice(3)})
+    expected = nolt._engine.profile(nolt.to_columns(table), 1, True)
+    for threads in (1, 2):
+        assert nolt.profile(table, threads=threads) == expected
+        assert nolt.inspect(table, threads=threads) == _nolt_core.inspect_dataset(nolt.to_columns(table))
+
+
 @pytest.mark.parametrize(
     ("threads", "environment", "expected"),
     [
