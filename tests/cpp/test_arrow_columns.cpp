@@ -1,6 +1,8 @@
 // The Arrow reader: the cells of hand-built arrays, and the arrays it leaves to the adapters.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <tuple>
@@ -221,6 +223,89 @@ TEST(ArrowColumns, BuffersAtOddAddressesReadAlike) {
   ASSERT_EQ(out.size(), 2u);
   EXPECT_EQ(out.text(out[0]), "ab");
   EXPECT_EQ(out.text(out[1]), "c");
+}
+
+
+
+// The summary the core makes of the cells, and the one made of the keys read without them.
+template <class Value>
+void expect_keys_summarize_as_cells(Fixed<Value>& column, LogicalType type) {
+  const Chunk chunk{&column.array, 0, column.array.length};
+  ColumnValues cells;
+  const bool read_cells = read_column(column.schema, std::span<const Chunk>(&chunk, 1), type, cells);
+  ColumnValues unused;
+  TypedColumn typed;
+  ASSERT_EQ(read_typed_column(column.schema, std::span<const Chunk>(&chunk, 1), type, unused, typed), read_cells);
+  if (!read_cells) return;
+  EXPECT_TRUE(unused.empty());
+  NumberKeys& numbers = typed.numbers;
+  EXPECT_EQ(numbers.row_count, cells.size());
+  if (type == LogicalType::Boolean) {
+    ASSERT_EQ(typed.kind, TypedColumn::Kind::Boolean);
+    std::uint64_t trues = 0, falses = 0, nulls = 0;
+    for (const Cell& cell : cells) {
+      if (cell.is_null()) {
+        ++nulls;
+        continue;
+      }
+      if (trues + falses == 0) {
+        EXPECT_EQ(numbers.first_true, cell.as_boolean());
+      }
+      (cell.as_boolean() ? trues : falses) += 1;
+    }
+    EXPECT_EQ(std::tie(numbers.true_count, numbers.false_count, numbers.counts.null_count),
+              std::tie(trues, falses, nulls));
+    return;
+  }
+  ASSERT_EQ(typed.kind, TypedColumn::Kind::Number);
+  const auto expected = summarize_numeric_column("c", type, cells);
+  std::vector<std::uint64_t> scratch(numbers.key_count);
+  const std::span<std::uint64_t> keys(numbers.keys.data(), numbers.key_count);
+  const auto summary = type == LogicalType::Integer
+                           ? summarize_numeric_keys(keys, scratch, {}, {}, numbers.counts, kSerialContext)
+                           : summarize_numeric_keys({}, {}, keys, scratch, numbers.counts, kSerialContext);
+  ASSERT_TRUE(expected.ok() && summary.ok());
+  EXPECT_EQ(std::tie(summary->unique_count, summary->null_count), std::tie(expected->unique_count, expected->null_count));
+  const NumberCounts& got = summary->counts;
+  const NumberCounts& want = expected->counts;
+  EXPECT_EQ(std::tie(got.nan_count, got.positive_infinity_count, got.negative_infinity_count, got.zero_count,
+                     got.negative_count),
+            std::tie(want.nan_count, want.positive_infinity_count, want.negative_infinity_count, want.zero_count,
+                     want.negative_count));
+  ASSERT_EQ(summary->stats.has_value(), expected->stats.has_value());
+  if (!summary->stats) return;
+  const NumericStats& a = *summary->stats;
+  const NumericStats& b = *expected->stats;
+  for (auto [lhs, rhs] : {std::pair{a.min, b.min}, {a.max, b.max}, {a.mean, b.mean}, {a.p25, b.p25}, {a.median, b.median},
+                          {a.p75, b.p75}}) {
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(lhs), std::bit_cast<std::uint64_t>(rhs));
+  }
+}
+
+TEST(ArrowColumns, NumbersAndBooleansReadAsKeysSummarizeAsTheirCells) {
+  Fixed<std::int8_t> bytes("c", {9, -128, 5, 127, 0, 5}, 0b110101, 1);
+  expect_keys_summarize_as_cells(bytes, LogicalType::Integer);
+  Fixed<std::uint64_t> fits("L", {1, (std::uint64_t{1} << 63) - 1, 0});
+  expect_keys_summarize_as_cells(fits, LogicalType::Integer);
+  for (const std::uint8_t valid_bits : {0b11, 0b01}) {  // refused, unless the big one is null
+    Fixed<std::uint64_t> past_int64("L", {1, std::uint64_t{1} << 63}, valid_bits);
+    expect_keys_summarize_as_cells(past_int64, LogicalType::Integer);
+  }
+  Fixed<std::uint16_t> halves("e", {0x3c00, 0xc000, 0x0001, 0x7c00, 0x8000, 0x7e01, 0xfc00, 0x0000}, 0b11111110);
+  expect_keys_summarize_as_cells(halves, LogicalType::Float);
+  Fixed<float> singles("f", {0.1f, -0.0f, 0.0f, 3e38f, -1e-45f});
+  expect_keys_summarize_as_cells(singles, LogicalType::Float);
+  Fixed<double> doubles("g", {std::nan(""), 1e308, -1e308, 2.5, -0.0, 0.0, 2.5});
+  expect_keys_summarize_as_cells(doubles, LogicalType::Float);
+  Fixed<double> nulls("g", {1.0, 2.0}, 0b00);
+  expect_keys_summarize_as_cells(nulls, LogicalType::Float);
+  Fixed<std::uint8_t> flags("b", {0b10110100, 0b011}, 0xff, 0);
+  flags.array.offset = 2;
+  flags.array.length = 9;  // rows 2 to 10: a partial byte at either end
+  expect_keys_summarize_as_cells(flags, LogicalType::Boolean);
+  Fixed<std::uint8_t> some_null("b", {0b10110100}, 0b11001010, 1);
+  some_null.array.length = 7;
+  expect_keys_summarize_as_cells(some_null, LogicalType::Boolean);
 }
 
 }  // namespace
