@@ -169,9 +169,15 @@ def main() -> None:
     args = parser.parse_args()
     if args.validate:
         load_before = load()
-        print(validation_costs(mixed_table(args.rows), args.repeats))
-        print(f"{args.rows:,} rows x 7 columns, failure_cases=True, best of {args.repeats}; "
-              f"load average before {load_before}, after {load()}")
+        table_text = validation_costs(mixed_table(args.rows), args.repeats)
+        text = (f"# nolt.validate: {args.rows:,} rows x 7 mixed columns against their suggested schema\n\n"
+                f"Measured {datetime.datetime.now(datetime.UTC):%Y-%m-%d %H:%M} UTC, "
+                f"{len(os.sched_getaffinity(0))} usable CPUs, failure_cases=True, best of {args.repeats}; "
+                f"load average before {load_before}, after {load()}.\n\n{table_text}\n\n"
+                "Command: `.venv/bin/python bench/bench_engine.py --validate --write bench/RESULTS_VALIDATE_ENGINE.md`.\n")
+        print(text)
+        if args.write:
+            args.write.write_text(text)
         return
     if args.columns:
         load_before = load()

@@ -291,8 +291,13 @@ def schemas(draw, names):
 def _validated_as_before(data, schema, types, failure_cases):
     """The report on the column tuples the adapters make when they read by the schema."""
     read_types = {**_api.schema_types(schema), **(types or {})} or types
-    return _outcome(lambda: nolt._engine.validate(nolt.to_columns(data, read_types, tolerant=True), None, schema,
-                                                  failure_cases, 1))
+
+    def validate():
+        columns = nolt.to_columns(data, read_types, tolerant=True)
+        taken = _api.schema_columns(schema) if isinstance(schema, dict) else schema
+        return nolt._engine.validate(columns, None, taken, failure_cases, 1)
+
+    return _outcome(validate)
 
 
 # Text a declared type reads in part: numbers, words, dates and what fits none of them.
@@ -324,6 +329,13 @@ def test_the_engine_validates_arrow_data_as_the_column_tuples(drawn, data, failu
         validated = _outcome(lambda: nolt.validate(frame, schema, types=types, threads=threads,
                                                    failure_cases=failure_cases))
         assert validated == expected
+
+
+@pytest.mark.parametrize("data", [BIG, FINE])
+@pytest.mark.parametrize("schema", [{"columns": [{"name": "u"}]}, [("u", "integer")], 5, b"s.json",
+                                    [("u", "float", True, None, None)]])
+def test_validation_errors_come_in_the_order_the_adapters_give_them(data, schema):
+    assert _outcome(lambda: nolt.validate(data, schema)) == _validated_as_before(data, schema, None, False)
 
 
 def test_a_signal_stops_an_engine_computation_and_the_next_call_is_unchanged():
