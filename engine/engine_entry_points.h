@@ -54,10 +54,12 @@ PyObject* uncancel(PyObject*, PyObject*);
 // over the context's threads; the Arrow data is released before returning.
 // Temporal and dictionary columns of Arrow data are read in their typed form
 // where they can be: their cells are numbers, which the computations of
-// typed_columns.h turn back into what the texts would give. Without
-// `typed_forms`, every column holds its cells themselves (no typed entries).
+// typed_columns.h turn back into what the texts would give. `forms` says
+// which columns may be read so: all, none (every column holds its cells
+// themselves) or only the temporal ones.
+enum class TypedForms : std::uint8_t { All, None, TemporalOnly };
 Result<EngineColumns> engine_columns(std::string_view name, PyObject* data, const ExecutionContext& context,
-                                     bool typed_forms = true);
+                                     TypedForms forms = TypedForms::All);
 
 inline constexpr py::ParamSpec kProfileParams{"profile", {"columns", "threads"}, 2};
 inline constexpr py::ParamSpec kObservedSchemaParams{"observed_schema", {"columns", "threads"}, 2};

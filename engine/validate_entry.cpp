@@ -3,7 +3,7 @@
 // read as their declared type as issues of their own and, on request, the
 // failing rows of every issue. `columns` is any dataset argument the other
 // functions take (column tuples, Arrow data or an Arrow plan), read with each
-// column's cells as they are. The schema is a file (schema_path,
+// column's cells as they are (temporal columns as their numbers). The schema is a file (schema_path,
 // schema_columns None) or schema tuples (schema_path None); both are taken
 // and loaded as the core's two validation functions take them, with the same
 // errors. The columns are checked side by side on the pool; the issues come
@@ -24,6 +24,45 @@ namespace nolt::engine {
 
 using py::PyRef;
 
+namespace {
+
+// Temporal columns are read as their numbers, each of which stands for an
+// ISO 8601 text that is always a valid datetime: validation needs the texts
+// only to compare them with allowed values. A column that a schema column
+// with allowed values names gets its texts back; the others are flagged as
+// fitting their type.
+std::vector<char> temporal_cells_fit(EngineColumns& input, const std::vector<SuggestedColumnSchema>& schema_columns) {
+  std::vector<char> cells_fit(input.columns.size(), 0);
+  for (std::size_t column_idx = 0; column_idx < input.columns.size(); ++column_idx) {
+    arrow::TypedColumn& typed = input.typed[column_idx];
+    if (typed.kind != arrow::TypedColumn::Kind::Temporal) continue;
+    ColumnInput& column = input.columns[column_idx];
+    bool compared = false;
+    for (const SuggestedColumnSchema& schema_column : schema_columns) {
+      compared = compared || (schema_column.name == column.name && schema_column.constraints.allowed_values);
+    }
+    if (!compared) {
+      cells_fit[column_idx] = 1;
+      continue;
+    }
+    ColumnValues texts;
+    texts.reserve(column.values.size());
+    char buffer[48];
+    for (const Cell& cell : column.values.cells()) {
+      if (cell.is_null()) {
+        texts.push_null();
+      } else {
+        texts.push_text({buffer, arrow::temporal_text(typed.format, cell.as_integer(), buffer)});
+      }
+    }
+    column.values = std::move(texts);
+    typed = arrow::TypedColumn();
+  }
+  return cells_fit;
+}
+
+}  // namespace
+
 PyObject* validate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::run_frame([&]() -> Result<PyRef> {
     const Py_ssize_t positional = PyVectorcall_NARGS(nargs);
@@ -37,7 +76,7 @@ PyObject* validate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     std::optional<ExecutionContext> context;
     if (reads_first) {
       NOLT_ASSIGN_OR_RETURN(context, engine_context(positional == 5 ? args[4] : nullptr));
-      NOLT_ASSIGN_OR_RETURN(input, engine_columns("columns", args[0], *context, /*typed_forms=*/false));
+      NOLT_ASSIGN_OR_RETURN(input, engine_columns("columns", args[0], *context, TypedForms::TemporalOnly));
     } else {
       NOLT_TRY(py::sequence_argument("columns", args[0]));
     }
@@ -53,7 +92,7 @@ PyObject* validate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     if (failure_cases < 0) return py::fetch_error();
     if (!reads_first) {
       NOLT_ASSIGN_OR_RETURN(context, engine_context(positional == 5 ? args[4] : nullptr));
-      NOLT_ASSIGN_OR_RETURN(input, engine_columns("columns", args[0], *context, /*typed_forms=*/false));
+      NOLT_ASSIGN_OR_RETURN(input, engine_columns("columns", args[0], *context, TypedForms::TemporalOnly));
     }
     std::vector<SuggestedColumnSchema> schema_columns;
     if (from_file) {
@@ -62,8 +101,9 @@ PyObject* validate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     } else {
       NOLT_ASSIGN_OR_RETURN(schema_columns, py::build_suggested_columns(std::move(taken_columns)));
     }
+    const std::vector<char> cells_fit = temporal_cells_fit(input, schema_columns);
     NOLT_ASSIGN_OR_RETURN(std::vector<DetailedIssue> issues, without_interpreter_lock([&] {
-                            return validate_with_detail(input.columns, schema_columns, *context);
+                            return validate_with_detail(input.columns, schema_columns, *context, cells_fit);
                           }));
     return py::detailed_report_to_dict(issues, failure_cases != 0);
   });

@@ -177,6 +177,7 @@ def test_every_operation_gives_the_same_bytes_for_any_thread_count(tmp_path):
               ("at", "datetime", False, None, ["2020-01-01T00:00:00"])]
     outputs = set()
     assert nolt.inspect(table) == _nolt_core.inspect_dataset(nolt.to_columns(table))
+    assert _outcome(lambda: nolt.validate(table, schema, failure_cases=True)) == _validated_as_before(table, schema, None, True)
     for threads in (1, 2, 3, 4, 8):
         results = [
             nolt.inspect(table, threads=threads),
@@ -281,8 +282,9 @@ def schemas(draw, names):
         bounds = allowed = None
         if logical_type in ("integer", "float") and draw(st.booleans()):
             bounds = tuple(draw(st.one_of(st.none(), st.integers(-3, 3))) for _ in range(2))
-        elif logical_type in ("string", "categorical", "boolean") and draw(st.booleans()):
-            cells = st.booleans() if logical_type == "boolean" else st.sampled_from(["", "a", "1", "0", "true"])
+        elif logical_type != "unknown" and draw(st.booleans()):
+            cells = st.booleans() if logical_type == "boolean" else st.sampled_from(
+                ["", "a", "1", "true", "1970-01-01", "1970-01-01T00:00:00", "00:00:00", "1970-01-01T00:00:00+00:00"])
             allowed = draw(st.lists(cells, min_size=1, max_size=3, unique=True))
         schema.append((name, logical_type, draw(st.booleans()), bounds, allowed))
     return schema
@@ -305,6 +307,8 @@ READABLE_IN_PART = pa.table({
     "t": ["1", "2.5", "true", "x", None, "2020-01-02", "-0", "1e3", "2020-01-02T03:04:05+01:00", "nan"],
     "n": pa.array([0, 1, 2, None, 3, -1, 1, 0, 5, 9], pa.int64()),
     "f": [0.5, 1.0, None, -2.0, float("nan"), 3.0, 0.0, 1.5, 2.0, -0.0],
+    "at": pa.array([0, None, 1, 0, 86_400_000_000, -1, 0, 2, 3, 0], pa.timestamp("us")),
+    "on": pa.array([0, 1, None, 0, 365, 0, 1, 2, 3, -1], pa.date32()),
 })
 
 
