@@ -1,6 +1,7 @@
 """nolt's engine against the frame libraries' own summaries, all measured in one run.
 
     .venv/bin/python bench/bench_engine.py [--rows N] [--file-rows N] [--repeats R] [--write FILE]
+        [--columns | --validate]
     (or `make bench-engine`, which writes bench/RESULTS_ENGINE.md)
 
 Every figure is the best wall time of R runs:
@@ -16,6 +17,10 @@ Every figure is the best wall time of R runs:
   fresh process that reads the file with polars and computes describe() + n_unique();
 - threads: nolt.profile of the pyarrow Table with threads=1, 2, ... up to the usable CPUs
   (reading the Arrow data and computing; the speed-up against one thread).
+
+With --validate it prints only nolt.validate of the pyarrow Table and the polars frame against
+their suggested schema (failing rows counted), beside the adapters' column tuples validated on
+one thread, which is how every input was validated before it was read from its Arrow memory.
 
 With --columns it prints only the cost of each column alone instead: the engine's profile of a
 one-column pyarrow Table on one thread, reading included, without and with the details, in ns per
@@ -120,6 +125,34 @@ def column_costs(table: Any, repeats: int) -> str:
     return "\n".join(lines)
 
 
+def validation_costs(table: Any, repeats: int) -> str:
+    """nolt.validate of the table and of the same data as a polars frame, against the table's
+    suggested schema, beside the road every input took before: the adapters' column tuples,
+    read by the schema's types, validated on one thread."""
+    from nolt import _api, _engine
+
+    schema = nolt.suggest_schema(table)
+    schema_tuples = _api.schema_columns(schema)
+    frame = pl.from_arrow(table)
+
+    def through_tuples(data: Any) -> Any:
+        read = nolt.to_columns(data, _api.schema_types(schema), tolerant=True)
+        return _engine.validate(read, None, schema_tuples, True, 1)
+
+    expected = through_tuples(table)
+    assert nolt.validate(table, schema, failure_cases=True) == expected == nolt.validate(frame, schema, failure_cases=True)
+    cells = table.num_rows * table.num_columns
+    lines = ["| input | column tuples, 1 thread | nolt.validate, 1 thread | nolt.validate, all threads | speed-up |",
+             "|---|---|---|---|---|"]
+    for label, data in (("pyarrow Table", table), ("polars DataFrame", frame)):
+        before = best(lambda: through_tuples(data), repeats)
+        one = best(lambda: nolt.validate(data, schema, threads=1, failure_cases=True), repeats)
+        every = best(lambda: nolt.validate(data, schema, failure_cases=True), repeats)
+        figures = [f"{seconds * 1e3:.0f} ms ({seconds / cells * 1e9:.1f} ns/cell)" for seconds in (before, one, every)]
+        lines.append(f"| {label} | {' | '.join(figures)} | x{before / every:.1f} |")
+    return "\n".join(lines)
+
+
 def load() -> str:
     return " ".join(f"{value:.2f}" for value in os.getloadavg())
 
@@ -131,7 +164,21 @@ def main() -> None:
     parser.add_argument("--repeats", type=int, default=3)
     parser.add_argument("--write", type=Path, help="also write the tables (markdown) to this file")
     parser.add_argument("--columns", action="store_true", help="only the cost of each column alone")
+    parser.add_argument("--validate", action="store_true",
+                        help="only nolt.validate of the table and the frame against their suggested schema")
     args = parser.parse_args()
+    if args.validate:
+        load_before = load()
+        table_text = validation_costs(mixed_table(args.rows), args.repeats)
+        text = (f"# nolt.validate: {args.rows:,} rows x 7 mixed columns against their suggested schema\n\n"
+                f"Measured {datetime.datetime.now(datetime.UTC):%Y-%m-%d %H:%M} UTC, "
+                f"{len(os.sched_getaffinity(0))} usable CPUs, failure_cases=True, best of {args.repeats}; "
+                f"load average before {load_before}, after {load()}.\n\n{table_text}\n\n"
+                "Command: `.venv/bin/python bench/bench_engine.py --validate --write bench/RESULTS_VALIDATE_ENGINE.md`.\n")
+        print(text)
+        if args.write:
+            args.write.write_text(text)
+        return
     if args.columns:
         load_before = load()
         print(column_costs(mixed_table(args.rows), args.repeats))

@@ -148,7 +148,7 @@ Result<PyObject*> plan_item(PyObject* plan, const char* key) {
 
 // The columns of Arrow data, those that can be in their typed form.
 Result<EngineColumns> read_arrow(PyObject* source, PyObject* types, PyObject* fallback,
-                                 const ExecutionContext& context, bool with_numbers) {
+                                 const ExecutionContext& context, TypedForms forms) {
   NOLT_ASSIGN_OR_RETURN(ImportedArrow imported, import_arrow(source));
   bool readable = true;
   NOLT_ASSIGN_OR_RETURN(std::vector<ArrowColumn> sources, arrow_columns(imported, readable));
@@ -173,8 +173,13 @@ Result<EngineColumns> read_arrow(PyObject* source, PyObject* types, PyObject* fa
       if (!handled[column_idx]) return Status();
       ColumnInput& column = columns[column_idx];
       const ArrowColumn& arrow_column = sources[column_idx];
-      if (!arrow::read_typed_column(*arrow_column.field, arrow_column.chunks, column.logical_type, column.values,
-                                    result.typed[column_idx], with_numbers)) {
+      const bool typed = forms != TypedForms::TemporalOnly ||
+                         arrow::natural_logical_type(*arrow_column.field) == LogicalType::Datetime;
+      const bool read =
+          typed ? arrow::read_typed_column(*arrow_column.field, arrow_column.chunks, column.logical_type, column.values,
+                                           result.typed[column_idx], forms == TypedForms::All)
+                : arrow::read_column(*arrow_column.field, arrow_column.chunks, column.logical_type, column.values);
+      if (!read) {
         handled[column_idx] = 0;
         column.values = ColumnValues();
         result.typed[column_idx] = arrow::TypedColumn();
@@ -202,14 +207,14 @@ Result<EngineColumns> read_arrow(PyObject* source, PyObject* types, PyObject* fa
 }  // namespace
 
 Result<EngineColumns> engine_columns(std::string_view name, PyObject* data, const ExecutionContext& context,
-                                     bool with_numbers) {
+                                     TypedForms forms) {
   if (PyDict_Check(data)) {
     NOLT_ASSIGN_OR_RETURN(PyObject * source, plan_item(data, "arrow"));
     NOLT_ASSIGN_OR_RETURN(PyObject * types, plan_item(data, "types"));
     NOLT_ASSIGN_OR_RETURN(PyObject * fallback, plan_item(data, "fallback"));
-    return read_arrow(source, types, fallback == Py_None ? nullptr : fallback, context, with_numbers);
+    return read_arrow(source, types, fallback == Py_None ? nullptr : fallback, context, forms);
   }
-  if (!PyUnicode_Check(data) && exports_arrow(data)) return read_arrow(data, nullptr, nullptr, context, with_numbers);
+  if (!PyUnicode_Check(data) && exports_arrow(data)) return read_arrow(data, nullptr, nullptr, context, forms);
   NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> items, py::sequence_argument(name, data));
   EngineColumns result;
   NOLT_ASSIGN_OR_RETURN(result.columns, py::convert_columns(std::move(items)));

@@ -30,8 +30,10 @@ PyObject* drift(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     NOLT_ASSIGN_OR_RETURN(auto bound, py::bind_arguments(kDriftParams, args, nargs, kwnames));
     NOLT_ASSIGN_OR_RETURN(const ExecutionContext context, engine_context(bound[2]));
     // Drift reads only names, declared types and whether a column holds a null, from cells.
-    NOLT_ASSIGN_OR_RETURN(EngineColumns before, engine_columns("before_columns", bound[0], context, false));
-    NOLT_ASSIGN_OR_RETURN(EngineColumns after, engine_columns("after_columns", bound[1], context, false));
+    NOLT_ASSIGN_OR_RETURN(EngineColumns before,
+                          engine_columns("before_columns", bound[0], context, TypedForms::AllButNumbers));
+    NOLT_ASSIGN_OR_RETURN(EngineColumns after,
+                          engine_columns("after_columns", bound[1], context, TypedForms::AllButNumbers));
     NOLT_ASSIGN_OR_RETURN(DriftReport report, without_interpreter_lock([&] {
                             return detect_schema_drift(before.columns, after.columns, context);
                           }));

@@ -54,11 +54,13 @@ PyObject* uncancel(PyObject*, PyObject*);
 // over the context's threads; the Arrow data is released before returning.
 // Temporal and dictionary columns of Arrow data are read in their typed form
 // where they can be: their cells are numbers, which the computations of
-// typed_columns.h turn back into what the texts would give. With
-// `with_numbers`, integer, float and boolean columns of Arrow data read as
-// their own type are held as the keys of their values, without cells.
+// typed_columns.h turn back into what the texts would give. `forms` says
+// which columns may be read so: all (integer, float and boolean columns of
+// Arrow data read as their own type are then held as the keys of their
+// values, without cells), all but those numbers, or only the temporal ones.
+enum class TypedForms : std::uint8_t { All, AllButNumbers, TemporalOnly };
 Result<EngineColumns> engine_columns(std::string_view name, PyObject* data, const ExecutionContext& context,
-                                     bool with_numbers = true);
+                                     TypedForms forms = TypedForms::All);
 
 inline constexpr py::ParamSpec kProfileParams{"profile", {"columns", "threads"}, 2};
 inline constexpr py::ParamSpec kObservedSchemaParams{"observed_schema", {"columns", "threads"}, 2};

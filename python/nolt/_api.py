@@ -56,12 +56,13 @@ _POLARS_NATIVE = frozenset(
 Prepared = list[ColumnTuple] | dict[str, Any]
 
 
-def _arrow_plan(data: object, types: Types | None) -> dict[str, Any] | None:
+def _arrow_plan(data: object, types: Types | None, tolerant: bool = False) -> dict[str, Any] | None:
     """How the engine reads a pyarrow table or polars frame, or None for any other dataset.
 
     The plan names the Arrow exporter, the declared type of each column (None: its own), a
     fallback giving one column's tuple from its adapter, and ``columns`` giving them all. The
-    types and the names are checked here, as the adapters check them.
+    types and the names are checked here, as the adapters check them. ``tolerant`` is
+    to_columns': the adapters keep the cells that do not fit a declared type.
     """
     kind = container_kind(data)
     frame: Any = data
@@ -78,7 +79,7 @@ def _arrow_plan(data: object, types: Types | None) -> dict[str, Any] | None:
         column = frame.to_series
         native = [type(dtype).__name__ in _POLARS_NATIVE for dtype in frame.dtypes]
     elif kind == "pandas":
-        return _pandas_plan(frame, types)
+        return _pandas_plan(frame, types, tolerant)
     else:
         return None
     declared = check_types(types)
@@ -87,8 +88,8 @@ def _arrow_plan(data: object, types: Types | None) -> dict[str, Any] | None:
         "arrow": frame,
         # False: the column goes through its adapter.
         "types": [declared.get(name) if read else False for name, read in zip(names, native)],
-        "fallback": lambda index: build_column(backend, names[index], column(index), declared.get(names[index])),
-        "columns": lambda: to_columns(frame, types),
+        "fallback": lambda index: build_column(backend, names[index], column(index), declared.get(names[index]), tolerant),
+        "columns": lambda: to_columns(frame, types, tolerant=tolerant),
         "names": names,
     }
 
@@ -136,7 +137,7 @@ def _numpy() -> Any:
     return optional_module("numpy")
 
 
-def _pandas_plan(frame: Any, types: Types | None) -> dict[str, Any]:
+def _pandas_plan(frame: Any, types: Types | None, tolerant: bool = False) -> dict[str, Any]:
     """The Arrow plan of a pandas DataFrame: the columns that qualify as Arrow data, the rest by
     their adapter (a column of nulls stands in for them)."""
     pa = _arrow._pa()
@@ -154,13 +155,13 @@ def _pandas_plan(frame: Any, types: Types | None) -> dict[str, Any]:
         plan_types.append(False if array is None else target)
 
     def fallback(index: int) -> ColumnTuple:
-        return build_column(_pandas.BACKEND, names[index], frame.iloc[:, index], declared.get(names[index]))
+        return build_column(_pandas.BACKEND, names[index], frame.iloc[:, index], declared.get(names[index]), tolerant)
 
     return {
         "arrow": pa.table(arrays, names=names),
         "types": plan_types,
         "fallback": fallback,
-        "columns": lambda: to_columns(frame, types),
+        "columns": lambda: to_columns(frame, types, tolerant=tolerant),
         "names": names,
     }
 
@@ -183,24 +184,16 @@ def prepare(types: Types | None, *datasets: object, schema_types: Mapping[str, s
     """Prepares each dataset; a name in ``types`` that no dataset has is an error (a typo).
 
     ``schema_types`` declares the columns a schema names, where ``types`` does not; it may name
-    columns the data does not have. ``tolerant`` is to_columns' (reading for validation). Both
-    read the data as column tuples.
+    columns the data does not have. ``tolerant`` is to_columns' (reading for validation).
     """
-    if schema_types or tolerant:
-        declared = check_types(types)
-        merged = {**(schema_types or {}), **declared}
-        converted: list[Prepared] = [to_columns(data, merged or types, tolerant=tolerant) for data in datasets]
-        if declared:
-            names = {name for item in converted for name in _column_names(item)}
-            for name in declared:
-                if name not in names:
-                    raise ValueError(f"types names column '{name}', which the data does not have")
-        return converted
+    read_types = types
+    if schema_types:
+        read_types = {**schema_types, **check_types(types)} or types
     prepared: list[Prepared] = []
     for data in datasets:
         try:
-            plan = _arrow_plan(data, types)
-            prepared.append(to_columns(data, types) if plan is None else plan)
+            plan = _arrow_plan(data, read_types, tolerant)
+            prepared.append(to_columns(data, read_types, tolerant=tolerant) if plan is None else plan)
         except Exception:
             _raise_earlier_errors(prepared)
             raise
@@ -259,6 +252,13 @@ def schema_types(schema: object) -> dict[str, str]:
         if isinstance(name, str) and logical_type in LOGICAL_TYPES and logical_type != "unknown":
             types.setdefault(name, logical_type)
     return types
+
+
+def prepared_rows(prepared: Prepared) -> int:
+    """The rows of a prepared dataset, as ``row_count`` gives them for its column tuples."""
+    if isinstance(prepared, dict):
+        return len(prepared["arrow"]) if prepared["names"] else 0
+    return row_count(prepared)
 
 
 def row_count(columns: list[ColumnTuple]) -> int:
@@ -387,14 +387,19 @@ def validate(columns: Prepared, schema: SchemaArgument, threads: int | None = No
     The core's report, plus an "unreadable_value" issue for each column with cells that cannot
     be read as its type; ``failure_cases`` adds to every issue the rows that fail it.
     """
-    thread_count(threads)
-    tuples = column_tuples(columns)
-    if isinstance(schema, (str, os.PathLike)):
-        return _stoppable(lambda: _engine.validate(tuples, path_text(schema), None, failure_cases))
-    if isinstance(schema, Mapping):
-        return _stoppable(lambda: _engine.validate(tuples, None, schema_columns(schema), failure_cases))
-    # anything else goes to the engine, which says what is wrong with it as the core does
-    return _stoppable(lambda: _engine.validate(tuples, None, schema, failure_cases))
+    threads = thread_count(threads)
+    path: str | None = None
+    taken: Any = schema
+    try:
+        if isinstance(schema, (str, os.PathLike)):
+            path, taken = path_text(schema), None
+        elif isinstance(schema, Mapping):
+            taken = schema_columns(schema)
+    except Exception:
+        _raise_earlier_errors([columns])  # the data's conversion errors come first
+        raise
+    # a schema of any other kind goes to the engine, which says what is wrong with it as the core does
+    return _stoppable(lambda: _engine.validate(columns, path, taken, failure_cases, threads))
 
 
 def compare(before: Prepared, after: Prepared, threads: int | None = None) -> DatasetComparison:

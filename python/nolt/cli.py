@@ -318,7 +318,7 @@ def _validate(args: argparse.Namespace, inputs: Inputs) -> tuple[ValidationRepor
                 raise ReadError(f"cannot read schema {args.schema}: {error}") from None
             return report, len(frame)
     (columns,) = inputs.datasets(args.data, schema=args.schema, tolerant=True)
-    return _validate_file(columns, args.schema), _api.row_count(_api.column_tuples(columns))
+    return _validate_file(columns, args.schema), _api.prepared_rows(columns)
 
 
 def _print_validation(args: argparse.Namespace, inputs: Inputs, result: tuple[ValidationReport, int]) -> int:

@@ -132,11 +132,11 @@ bool has_fit_rule(LogicalType type) noexcept {
          type == LogicalType::Datetime;
 }
 
-Status scan_column(const SuggestedColumnSchema& schema_column, const ColumnValues& values,
+Status scan_column(const SuggestedColumnSchema& schema_column, const ColumnValues& values, bool cells_fit,
                    const ExecutionContext& context, ColumnFindings& found) {
   const LogicalType type = schema_column.logical_type;
   found.scanned = true;
-  const bool check_fit = has_fit_rule(type);
+  const bool check_fit = has_fit_rule(type) && !cells_fit;
   if (check_fit) found.unreadable.failure_values.emplace();
   const bool check_nulls = !schema_column.nullable;
 
@@ -329,7 +329,8 @@ bool fits_logical_type(const Cell& cell, const ColumnValues& values, LogicalType
 
 Result<std::vector<DetailedIssue>> validate_with_detail(const std::vector<ColumnInput>& columns,
                                                         const std::vector<SuggestedColumnSchema>& schema_columns,
-                                                        const ExecutionContext& context) {
+                                                        const ExecutionContext& context,
+                                                        std::span<const char> cells_fit) {
   NOLT_ASSIGN_OR_RETURN(std::vector<ValidationIssue> core_issues,
                         validate_against_schema(columns, schema_columns, context));
   struct Check {
@@ -350,7 +351,8 @@ Result<std::vector<DetailedIssue>> validate_with_detail(const std::vector<Column
   NOLT_TRY(run_until_failure(context, checks.size(), [&](std::size_t check_idx) -> Status {
     const Check& check = checks[check_idx];
     if (check.column == nullptr || check.column->logical_type != check.schema_column->logical_type) return Status();
-    return scan_column(*check.schema_column, check.column->values, context, findings[check_idx]);
+    const bool fit = !cells_fit.empty() && cells_fit[static_cast<std::size_t>(check.column - columns.data())] != 0;
+    return scan_column(*check.schema_column, check.column->values, fit, context, findings[check_idx]);
   }));
 
   std::uint64_t row_count = 0;

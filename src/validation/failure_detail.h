@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -62,8 +63,12 @@ bool is_iso_datetime_text(std::string_view text) noexcept;
 // cells take part in none of its other checks. Column-level issues
 // (missing, unexpected and type-mismatched columns) fail every row of their
 // column: of the dataset (its longest column) for a missing one.
+// `cells_fit`, when given, holds one flag per column: a set flag says that
+// every cell of that column can be read as its logical type, whatever the
+// cell's kind (a temporal column held as its numbers), and spares the test.
 Result<std::vector<DetailedIssue>> validate_with_detail(const std::vector<ColumnInput>& columns,
                                                         const std::vector<SuggestedColumnSchema>& schema_columns,
-                                                        const ExecutionContext& context);
+                                                        const ExecutionContext& context,
+                                                        std::span<const char> cells_fit = {});
 
 }  // namespace nolt

@@ -170,11 +170,18 @@ def test_every_operation_gives_the_same_bytes_for_any_thread_count(tmp_path):
         "flag": pa.array([i % 3 == 0 for i in range(rows)]),
     })
     before = table.slice(5, rows - 100)
+    # A schema every column breaks somewhere, one column it lacks and one the table lacks.
+    schema = [("gone", "float", True, None, None), ("id", "integer", False, (10, rows - 10), None),
+              ("x", "float", False, (0.0, 100.0), None), ("label", "categorical", False, None, ["v1", "v2"]),
+              ("grade", "string", False, None, ["a", "b"]), ("text", "integer", True, None, None),
+              ("at", "datetime", False, None, ["2020-01-01T00:00:00"])]
     outputs = set()
     assert nolt.inspect(table) == _nolt_core.inspect_dataset(nolt.to_columns(table))
+    assert _outcome(lambda: nolt.validate(table, schema, failure_cases=True)) == _validated_as_before(table, schema, None, True)
     for threads in (1, 2, 3, 4, 8):
         results = [
             nolt.inspect(table, threads=threads),
+            nolt.validate(table, schema, threads=threads, failure_cases=True),
             nolt.compare(before, table, threads=threads),
             nolt.drift(before, table, threads=threads),
         ]
@@ -288,6 +295,78 @@ def test_the_engine_reads_pandas_frames_as_their_adapter_does(drawn, operation):
         except (pa.ArrowException, ValueError, OverflowError):  # a type or range pandas does not hold
             continue
         assert _engine(operation, frame, types, 2) == _core(operation, frame, types)
+
+
+@st.composite
+def schemas(draw, names):
+    """Schema tuples for some of these columns and one the data lacks, in any order, with types,
+    ranges and allowed values that the cells often break or cannot be read as."""
+    schema = []
+    for name in draw(st.permutations([*names, "absent"])):
+        if not draw(st.integers(0, 4)):
+            continue
+        logical_type = draw(st.sampled_from(nolt.LOGICAL_TYPES))
+        bounds = allowed = None
+        if logical_type in ("integer", "float") and draw(st.booleans()):
+            bounds = tuple(draw(st.one_of(st.none(), st.integers(-3, 3))) for _ in range(2))
+        elif logical_type != "unknown" and draw(st.booleans()):
+            cells = st.booleans() if logical_type == "boolean" else st.sampled_from(
+                ["", "a", "1", "true", "1970-01-01", "1970-01-01T00:00:00", "00:00:00", "1970-01-01T00:00:00+00:00"])
+            allowed = draw(st.lists(cells, min_size=1, max_size=3, unique=True))
+        schema.append((name, logical_type, draw(st.booleans()), bounds, allowed))
+    return schema
+
+
+def _validated_as_before(data, schema, types, failure_cases):
+    """The report on the column tuples the adapters make when they read by the schema."""
+    read_types = {**_api.schema_types(schema), **(types or {})} or types
+
+    def validate():
+        columns = nolt.to_columns(data, read_types, tolerant=True)
+        taken = _api.schema_columns(schema) if isinstance(schema, dict) else schema
+        return nolt._engine.validate(columns, None, taken, failure_cases, 1)
+
+    return _outcome(validate)
+
+
+# Text a declared type reads in part: numbers, words, dates and what fits none of them.
+READABLE_IN_PART = pa.table({
+    "t": ["1", "2.5", "true", "x", None, "2020-01-02", "-0", "1e3", "2020-01-02T03:04:05+01:00", "nan"],
+    "n": pa.array([0, 1, 2, None, 3, -1, 1, 0, 5, 9], pa.int64()),
+    "f": [0.5, 1.0, None, -2.0, float("nan"), 3.0, 0.0, 1.5, 2.0, -0.0],
+    "at": pa.array([0, None, 1, 0, 86_400_000_000, -1, 0, 2, 3, 0], pa.timestamp("us")),
+    "on": pa.array([0, 1, None, 0, 365, 0, 1, 2, 3, -1], pa.date32()),
+})
+
+
+@settings(max_examples=250, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.one_of(tables(), st.builds(lambda types: (READABLE_IN_PART, types), st.none())), st.data(),
+       st.booleans(), st.sampled_from([1, 2, 3]))
+def test_the_engine_validates_arrow_data_as_the_column_tuples(drawn, data, failure_cases, threads):
+    table, types = drawn
+    schema = data.draw(schemas(table.column_names))
+    frames = [table, *table.to_batches()[:1]]
+    try:
+        frames.append(pl.from_arrow(table))
+    except Exception:  # a type polars does not hold
+        pass
+    if data.draw(st.booleans()):
+        try:
+            frames.append(table.to_pandas())
+        except (pa.ArrowException, ValueError, OverflowError):
+            pass
+    for frame in frames:
+        expected = _validated_as_before(frame, schema, types, failure_cases)
+        validated = _outcome(lambda: nolt.validate(frame, schema, types=types, threads=threads,
+                                                   failure_cases=failure_cases))
+        assert validated == expected
+
+
+@pytest.mark.parametrize("data", [BIG, FINE])
+@pytest.mark.parametrize("schema", [{"columns": [{"name": "u"}]}, [("u", "integer")], 5, b"s.json",
+                                    [("u", "float", True, None, None)]])
+def test_validation_errors_come_in_the_order_the_adapters_give_them(data, schema):
+    assert _outcome(lambda: nolt.validate(data, schema)) == _validated_as_before(data, schema, None, False)
 
 
 def test_a_signal_stops_an_engine_computation_and_the_next_call_is_unchanged():
