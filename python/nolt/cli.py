@@ -190,13 +190,18 @@ class Inputs:
         if paths.count("-") > 1:
             raise UsageError("standard input (-) can be read only once")
         schema_types = _api.schema_types(schema) if schema is not None and os.path.isfile(schema) else {}
-        options = dataclasses.replace(self.options, types={**schema_types, **self.types}, tolerant=tolerant)
+        # One file's text columns may be read as dictionaries: its types then declare them text
+        # (for two files they would declare the other file's columns too).
+        options = dataclasses.replace(self.options, types={**schema_types, **self.types}, tolerant=tolerant,
+                                      text_dictionaries=len(paths) == 1)
         data = []
+        read_types: dict[str, str] = {}
         for path in paths:
             read = read_file(path, options)
             self.notes[path] = read.note
             data.append(read.data)
-        return _api.prepare(self.types, *data, schema_types=schema_types, tolerant=tolerant)
+            read_types.update(read.types)
+        return _api.prepare({**read_types, **self.types}, *data, schema_types=schema_types, tolerant=tolerant)
 
     def frames(self, args: argparse.Namespace, *paths: str) -> list[Any]:
         """Dask DataFrames of folders or globs of Parquet files (--dask)."""
