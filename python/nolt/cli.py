@@ -42,6 +42,7 @@ import warnings
 from collections.abc import Callable, Iterator, Mapping, Sequence
 from contextlib import contextmanager
 from dataclasses import dataclass
+from importlib.util import find_spec
 from typing import IO, Any, NoReturn
 
 from nolt import _api, _cli_output
@@ -506,7 +507,24 @@ def _input_errors() -> Iterator[None]:
         raise
 
 
-def _run(command: Command[Any], args: argparse.Namespace) -> int:
+def _pyarrow_without_numpy() -> None:
+    """Imports pyarrow without numpy, which pyarrow imports when it is installed and which costs
+    a good share of the command's start. The commands that read files hand pyarrow no numpy data;
+    the report (whose charts bin with numpy) and Dask do, and import pyarrow as usual."""
+    if "pyarrow" in sys.modules or "numpy" in sys.modules or find_spec("pyarrow") is None:
+        return
+    sys.modules["numpy"] = None  # type: ignore[assignment]  # makes pyarrow's `import numpy` fail
+    try:
+        import pyarrow  # noqa: F401
+    except ImportError:
+        pass
+    finally:
+        del sys.modules["numpy"]
+
+
+def _run(command: Command[Any], args: argparse.Namespace, alone: bool = False) -> int:
+    if alone and command.name != "report" and not getattr(args, "dask", False):
+        _pyarrow_without_numpy()
     check_output(args)
     inputs = Inputs(args)
     with _input_errors():
@@ -535,7 +553,7 @@ def _main(argv: Sequence[str] | None) -> int:
     parser = build_parser()
     try:
         args = parser.parse_args(argv)
-        return _run(next(command for command in COMMANDS if command.name == args.command), args)
+        return _run(next(command for command in COMMANDS if command.name == args.command), args, alone=argv is None)
     except (BadInput, ReadError) as error:  # reported in one line, never as a traceback
         sys.stderr.write(f"nolt: error: {_one_line(error)}\n")
         return EXIT_BAD_INPUT
