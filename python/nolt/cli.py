@@ -515,7 +515,7 @@ def _pyarrow_without_numpy() -> None:
         return
     sys.modules["numpy"] = None  # type: ignore[assignment]  # makes pyarrow's `import numpy` fail
     try:
-        import pyarrow  # noqa: F401
+        optional_module("pyarrow")
     except ImportError:
         pass
     finally:
@@ -546,7 +546,27 @@ def main(argv: Sequence[str] | None = None) -> int:
         # reference counts, and the cyclic collector need not walk the whole heap (every
         # module of pyarrow and numpy) several times over first.
         gc.freeze()
+        if not {"dask", "distributed", "multiprocessing"} & sys.modules.keys():
+            _end(status)
     return status
+
+
+def _end(status: int) -> NoReturn:
+    """Ends the program once its output is written, without the interpreter's teardown (which
+    frees every module and object one by one only for the system to take the memory back).
+    Used where nothing is left to do at exit: no Dask scheduler or worker processes."""
+    try:
+        sys.stdout.flush()
+    except BrokenPipeError:
+        pass  # the reader of our output went away: not an error (as in _main)
+    except OSError as error:
+        sys.stderr.write(f"nolt: error: cannot write the output: {_one_line(error)}\n")
+        status = EXIT_BAD_INPUT
+    try:
+        sys.stderr.flush()
+    except OSError:
+        pass
+    os._exit(status)
 
 
 def _main(argv: Sequence[str] | None) -> int:
