@@ -43,18 +43,20 @@ from collections.abc import Callable, Iterator, Mapping, Sequence
 from contextlib import contextmanager
 from dataclasses import dataclass
 from importlib.util import find_spec
-from typing import IO, Any, NoReturn
+from typing import IO, TYPE_CHECKING, Any, NoReturn
 
 from nolt import _api, _cli_output
 from nolt._columns import LOGICAL_TYPES, optional_module
 from nolt._outputs import input_at, replace_file
 from nolt._progress import Progress
 from nolt._readers import FORMATS, ReadError, ReadOptions, read_file
-from nolt._report_page import Page, render
 from nolt._text import json_text, visible
 from nolt._version import __version__
 from nolt.report import collect, reusable
 from nolt.types import DatasetComparison, DetailedProfile, DriftReport, SuggestedSchema, ValidationReport
+
+if TYPE_CHECKING:  # the HTML page is imported by the report command only
+    from nolt._report_page import Page
 
 EXIT_OK, EXIT_INVALID, EXIT_BAD_INPUT, EXIT_INTERNAL_ERROR = 0, 1, 2, 3
 
@@ -386,6 +388,8 @@ def _report(args: argparse.Namespace, inputs: Inputs) -> Page:
 
 
 def _write_report(args: argparse.Namespace, inputs: Inputs, page: Page) -> int:
+    from nolt._report_page import render
+
     html = render(page)
     if args.output is None:
         sys.stdout.write(html)
@@ -507,19 +511,27 @@ def _input_errors() -> Iterator[None]:
         raise
 
 
+# What pyarrow imports when it is installed, and the command line does without.
+_NOT_FOR_PYARROW = ("numpy", "cloudpickle")
+
+
 def _pyarrow_without_numpy() -> None:
-    """Imports pyarrow without numpy, which pyarrow imports when it is installed and which costs
-    a good share of the command's start. The commands that read files hand pyarrow no numpy data;
-    the report (whose charts bin with numpy) and Dask do, and import pyarrow as usual."""
-    if "pyarrow" in sys.modules or "numpy" in sys.modules or find_spec("pyarrow") is None:
+    """Imports pyarrow without numpy (nor cloudpickle, for pickling), which pyarrow imports when
+    they are installed and which cost a good share of the command's start. The commands that read
+    files hand pyarrow no numpy data and pickle nothing; the report (whose charts bin with numpy)
+    and Dask do, and import pyarrow as usual."""
+    if "pyarrow" in sys.modules or _NOT_FOR_PYARROW[0] in sys.modules or find_spec("pyarrow") is None:
         return
-    sys.modules["numpy"] = None  # type: ignore[assignment]  # makes pyarrow's `import numpy` fail
+    hidden = [name for name in _NOT_FOR_PYARROW if name not in sys.modules]
+    for name in hidden:
+        sys.modules[name] = None  # type: ignore[assignment]  # makes pyarrow's `import name` fail
     try:
         optional_module("pyarrow")
     except ImportError:
         pass
     finally:
-        del sys.modules["numpy"]
+        for name in hidden:
+            del sys.modules[name]
 
 
 def _run(command: Command[Any], args: argparse.Namespace, alone: bool = False) -> int:
