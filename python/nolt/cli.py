@@ -49,7 +49,7 @@ from nolt import _api, _cli_output
 from nolt._columns import LOGICAL_TYPES, optional_module
 from nolt._outputs import input_at, replace_file
 from nolt._progress import Progress
-from nolt._readers import FORMATS, ReadError, ReadOptions, read_file
+from nolt._readers import FORMATS, ReadError, ReadOptions, detect_format, read_file
 from nolt._text import json_text, visible
 from nolt._version import __version__
 from nolt.report import collect, reusable
@@ -515,18 +515,27 @@ def _input_errors() -> Iterator[None]:
 _NOT_FOR_PYARROW = ("numpy", "cloudpickle")
 
 
-def _pyarrow_without_numpy() -> None:
+def _pyarrow_without_numpy(args: argparse.Namespace) -> None:
     """Imports pyarrow without numpy (nor cloudpickle, for pickling), which pyarrow imports when
-    they are installed and which cost a good share of the command's start. The commands that read
-    files hand pyarrow no numpy data and pickle nothing; the report (whose charts bin with numpy)
-    and Dask do, and import pyarrow as usual."""
+    they are installed and which cost a good share of the command's start; with pyarrow.compute
+    too unless every file is Parquet (which is read without it). The commands that read files
+    hand pyarrow no numpy data and pickle nothing; the report (whose charts bin with numpy) and
+    Dask do, and import pyarrow as usual."""
     if "pyarrow" in sys.modules or _NOT_FOR_PYARROW[0] in sys.modules or find_spec("pyarrow") is None:
         return
+    formats = set()
+    for path in (getattr(args, name, None) for name in ("data", "before", "after")):
+        try:
+            formats.add(detect_format(path, args.format) if path is not None else "parquet")
+        except ReadError:  # reported when the file is read
+            formats.add("")
     hidden = [name for name in _NOT_FOR_PYARROW if name not in sys.modules]
     for name in hidden:
         sys.modules[name] = None  # type: ignore[assignment]  # makes pyarrow's `import name` fail
     try:
         optional_module("pyarrow")
+        if formats != {"parquet"}:
+            optional_module("pyarrow.compute")
     except ImportError:
         pass
     finally:
@@ -535,8 +544,8 @@ def _pyarrow_without_numpy() -> None:
 
 
 def _run(command: Command[Any], args: argparse.Namespace, alone: bool = False) -> int:
-    if alone and command.name != "report" and not getattr(args, "dask", False):
-        _pyarrow_without_numpy()
+    if alone and command.name != "report" and not getattr(args, "dask", False) and args.engine != "python":
+        _pyarrow_without_numpy(args)
     check_output(args)
     inputs = Inputs(args)
     with _input_errors():
@@ -558,15 +567,16 @@ def main(argv: Sequence[str] | None = None) -> int:
         # reference counts, and the cyclic collector need not walk the whole heap (every
         # module of pyarrow and numpy) several times over first.
         gc.freeze()
-        if not {"dask", "distributed", "multiprocessing"} & sys.modules.keys():
-            _end(status)
     return status
 
 
-def _end(status: int) -> NoReturn:
-    """Ends the program once its output is written, without the interpreter's teardown (which
-    frees every module and object one by one only for the system to take the memory back).
-    Used where nothing is left to do at exit: no Dask scheduler or worker processes."""
+def end(status: int) -> NoReturn:
+    """Ends the program (``python -m nolt``) with this status once its output is written, without
+    the interpreter's teardown (which frees every module and object one by one only for the
+    system to take the memory back) where nothing is left to do at exit: no Dask scheduler or
+    worker processes."""
+    if {"dask", "distributed", "multiprocessing"} & sys.modules.keys():
+        sys.exit(status)
     try:
         sys.stdout.flush()
     except BrokenPipeError:

@@ -255,6 +255,22 @@ def test_a_parquet_file_gives_the_same_output_however_its_text_is_stored(tmp_pat
     assert json.loads(outputs["plain"][1][1].out) == nolt.profile(table, types={"size": "categorical"})
 
 
+@pytest.mark.parametrize("suffix", [".parquet", ".csv"])
+def test_a_command_imports_only_what_it_needs(suffix, tmp_path):
+    pa = pytest.importorskip("pyarrow")
+    path = tmp_path / f"data{suffix}"
+    table = pa.table({"a": [1, 2], "b": ["x", None]})
+    if suffix == ".parquet":
+        pytest.importorskip("pyarrow.parquet").write_table(table, path)
+    else:
+        path.write_text("a,b\n1,x\n2,\n")
+    completed = subprocess.run([sys.executable, "-X", "importtime", "-m", "nolt", "profile", str(path)],
+                               capture_output=True, text=True, env=environment(), check=True)
+    imported = {line.rsplit("|", 1)[-1].strip() for line in completed.stderr.splitlines()}
+    assert "pyarrow.lib" in imported
+    assert not imported & {"numpy", "cloudpickle", "pandas", "polars", "dask", "nolt._report_page", "nolt._report_charts"}
+
+
 @pytest.mark.parametrize("tail", [
     b"",
     b"\x00\x00\x00\x00PAR1",  # an empty footer
