@@ -1,3 +1,3 @@
-from nolt.cli import main
+from nolt.cli import end, main
 
-raise SystemExit(main())
+end(main())

@@ -7,6 +7,7 @@ ISO 8601 text; decimals floats.
 
 from __future__ import annotations
 
+import sys
 from importlib.util import find_spec
 from typing import Any
 
@@ -51,9 +52,10 @@ def iso_text(column: Any) -> list[Any]:
         nano = pa.time64("ns") if data_type.unit == "ns" else None
         text = _trimmed(column, pa.time32("s"), pa.time64("us"), nano, lambda part: part.cast(pa.string()))
         return list(text.to_pylist())
-    if find_spec("numpy") is not None:
+    if find_spec("numpy") is not None and "numpy" in sys.modules:
         # numpy's ISO formatting is several times faster than formatting with strftime;
-        # to_numpy() gives aware timestamps in UTC and nulls as NaT.
+        # to_numpy() gives aware timestamps in UTC and nulls as NaT. (pyarrow imports numpy
+        # when it can; the command line imports pyarrow without it.)
         return iso_datetime64(column.to_numpy(zero_copy_only=False), "" if data_type.tz is None else "+00:00")
     zone = None
     if data_type.tz is not None:

@@ -370,14 +370,20 @@ def _json_array(logical_type: str, cells: list[Any]) -> Any:
     return pa.array(cells, pa.string() if logical_type in VERBATIM_TYPES else arrow_type)
 
 
-def read_parquet(source: Source, options: ReadOptions, progress: Progress) -> Any:
-    """The file's Arrow Table, read by pyarrow's own file object (no reads through Python).
+def read_parquet(source: Source, options: ReadOptions, progress: Progress) -> tuple[Any, dict[str, str]]:
+    """The file's Arrow Table, read by pyarrow's own file object (no reads through Python), and
+    the logical type of each column read in another form than its own.
 
     Row group by row group, each decoded on every core; the groups stay the table's chunks
-    (reading the whole file in one call would copy every column into one chunk)."""
-    pa, parquet = _pa(), optional_module("pyarrow.parquet")
-    with pa.BufferReader(source.content) if source.content is not None else pa.OSFile(source.path) as handle:
-        parquet_file = parquet.ParquetFile(handle)
+    (reading the whole file in one call would copy every column into one chunk). With
+    ``options.text_dictionaries``, the undeclared text columns that the file holds as dictionary
+    indexes throughout are read as Arrow dictionaries, which are "string" columns."""
+    pa = _pa()
+    indexed: list[str] = []
+    if options.text_dictionaries:
+        with _parquet_file(source) as parquet_file:
+            indexed = [name for name in indexed_text_columns(source, parquet_file.schema_arrow) if name not in options.types]
+    with _parquet_file(source, indexed) as parquet_file:
         groups = parquet_file.num_row_groups
         progress.total = max(groups, 1)
         tables = []
@@ -386,4 +392,126 @@ def read_parquet(source: Source, options: ReadOptions, progress: Progress) -> An
             progress.update(group + 1)
         table = pa.concat_tables(tables) if tables else parquet_file.schema_arrow.empty_table()
     names = checked_names(table.column_names, source, options.rename_duplicates)
-    return table.rename_columns(names)
+    declared = {names[table.column_names.index(name)]: "string" for name in indexed}
+    return table.rename_columns(names), declared
+
+
+def _parquet_file(source: Source, dictionaries: Sequence[str] = ()) -> Any:
+    """The file opened for pyarrow, the named columns to be read as dictionaries. A file on disk
+    is mapped: its pages come from the page cache instead of being copied into fresh memory."""
+    pa, parquet = _pa(), optional_module("pyarrow.parquet")
+    if source.content is not None:
+        return parquet.ParquetFile(pa.BufferReader(source.content), read_dictionary=dictionaries or None)
+    return parquet.ParquetFile(source.path, memory_map=True, read_dictionary=dictionaries or None)
+
+
+# -- Parquet columns stored as dictionary indexes ------------------------------------------------
+#
+# A text column chunk is written as a dictionary page and data pages of indexes into it, until
+# the dictionary grows too large and the writer falls back to plain pages. Where every data page
+# of every row group holds indexes, pyarrow can hand the column over as Arrow dictionaries without
+# building a string per row. pyarrow does not show which encoding each page uses, so the
+# footer's page encoding statistics are read here (the footer is Thrift's compact protocol).
+
+_DATA_PAGES = (0, 3)  # DATA_PAGE, DATA_PAGE_V2
+_INDEX_ENCODINGS = (2, 8)  # PLAIN_DICTIONARY, RLE_DICTIONARY
+_LARGEST_FOOTER = 1 << 24
+
+
+class _Compact:
+    """Reads the structs of Thrift's compact protocol as {field id: value}."""
+
+    def __init__(self, data: bytes) -> None:
+        self.data, self.at = data, 0
+
+    def byte(self) -> int:
+        value = self.data[self.at]
+        self.at += 1
+        return value
+
+    def varint(self) -> int:
+        value = shift = 0
+        while True:
+            byte = self.byte()
+            value |= (byte & 0x7F) << shift
+            shift += 7
+            if byte < 0x80:
+                return value
+
+    def integer(self) -> int:
+        value = self.varint()
+        return (value >> 1) ^ -(value & 1)
+
+    def value(self, kind: int) -> Any:
+        if kind in (1, 2):  # booleans in a struct carry their value in the type
+            return kind == 1
+        if kind == 3:
+            return self.byte()
+        if kind in (4, 5, 6):
+            return self.integer()
+        if kind == 7:
+            self.at += 8
+            return None
+        if kind == 8:
+            size = self.varint()
+            self.at += size
+            return self.data[self.at - size : self.at]
+        if kind in (9, 10):
+            header = self.byte()
+            size, item = header >> 4, header & 0x0F
+            if size == 15:
+                size = self.varint()
+            if item in (1, 2):  # booleans in a list take a byte each
+                return [self.byte() == 1 for _ in range(size)]
+            return [self.value(item) for _ in range(size)]
+        if kind == 11:
+            size = self.varint()
+            kinds = self.byte() if size else 0
+            return {self.value(kinds >> 4): self.value(kinds & 0x0F) for _ in range(size)}
+        if kind == 12:
+            return self.struct()
+        raise ValueError(f"unknown Thrift type {kind}")
+
+    def struct(self) -> dict[int, Any]:
+        fields: dict[int, Any] = {}
+        last = 0
+        while (header := self.byte()) != 0:
+            delta, kind = header >> 4, header & 0x0F
+            last = last + delta if delta else self.integer()
+            fields[last] = self.value(kind)
+        return fields
+
+
+def indexed_text_columns(source: Source, schema: Any) -> list[str]:
+    """The text columns whose every data page, in every row group, holds dictionary indexes.
+
+    A footer that cannot be read here (encrypted, without page statistics, malformed) names none.
+    """
+    pa = _pa()
+    text = {name for name, data_type in zip(schema.names, schema.types)
+            if pa.types.is_string(data_type) or pa.types.is_large_string(data_type)}
+    if not text:
+        return []
+    try:
+        with source.open() as handle:
+            handle.seek(max(source.size - 8, 0))
+            tail = handle.read(8)
+            length = int.from_bytes(tail[:4], "little")
+            if tail[4:] != b"PAR1" or not 0 < length <= min(_LARGEST_FOOTER, source.size - 12):
+                return []
+            handle.seek(source.size - 8 - length)
+            footer = _Compact(handle.read(length)).struct()
+        indexed: dict[str, bool] = {}
+        for row_group in footer.get(4, []):
+            for chunk in row_group.get(1, []):
+                meta = chunk.get(3, {})
+                path = [part.decode("utf-8", "surrogateescape") for part in meta.get(3, [])]
+                name = path[0] if len(path) == 1 else ""
+                pages = [entry for entry in meta.get(13, []) if entry.get(1) in _DATA_PAGES]
+                fits = bool(pages) and all(entry.get(2) in _INDEX_ENCODINGS for entry in pages)
+                indexed[name] = indexed.get(name, True) and fits
+    except (ValueError, IndexError, AttributeError, TypeError):
+        return []
+    if not footer.get(4):
+        return []
+    return [name for name in schema.names if name in text and indexed.get(name, False)]

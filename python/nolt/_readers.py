@@ -224,6 +224,9 @@ class ReadOptions:
     encoding: str = "utf-8"
     null_values: tuple[str, ...] = ("",)
     rename_duplicates: bool = False
+    # Parquet text columns stored as dictionary indexes throughout are read as Arrow dictionaries,
+    # FileData.types declaring them "string" (for data handed to the engine, not to users).
+    text_dictionaries: bool = False
     # Cells that do not fit their declared type are kept as written (validation reports them)
     # instead of refusing the file.
     tolerant: bool = False
@@ -464,6 +467,7 @@ class FileData:
 
     data: Any
     note: str = ""  # for example "delimiter ';'" when it was sniffed
+    types: Mapping[str, str] = field(default_factory=dict)  # of columns read in another form than their own
 
 
 def read(
@@ -513,7 +517,8 @@ def _about_the_file(error: Exception) -> bool:
 def _read(source: Source, file_format: str, use_arrow: bool, options: ReadOptions, progress: Progress) -> FileData:
     engine: Any = import_module("nolt._read_arrow" if use_arrow else "nolt._read_python")
     if file_format == "parquet":
-        return FileData(engine.read_parquet(source, options, progress))
+        table, types = engine.read_parquet(source, options, progress)
+        return FileData(table, types=types)
     if file_format in ("json", "jsonl"):
         columns = import_module("nolt._read_json").read_json(source, options)
         return FileData(engine.from_json(columns))

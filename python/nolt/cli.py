@@ -42,18 +42,21 @@ import warnings
 from collections.abc import Callable, Iterator, Mapping, Sequence
 from contextlib import contextmanager
 from dataclasses import dataclass
-from typing import IO, Any, NoReturn
+from importlib.util import find_spec
+from typing import IO, TYPE_CHECKING, Any, NoReturn
 
 from nolt import _api, _cli_output
 from nolt._columns import LOGICAL_TYPES, optional_module
 from nolt._outputs import input_at, replace_file
 from nolt._progress import Progress
-from nolt._readers import FORMATS, ReadError, ReadOptions, read_file
-from nolt._report_page import Page, render
+from nolt._readers import FORMATS, ReadError, ReadOptions, detect_format, read_file
 from nolt._text import json_text, visible
 from nolt._version import __version__
 from nolt.report import collect, reusable
 from nolt.types import DatasetComparison, DetailedProfile, DriftReport, SuggestedSchema, ValidationReport
+
+if TYPE_CHECKING:  # the HTML page is imported by the report command only
+    from nolt._report_page import Page
 
 EXIT_OK, EXIT_INVALID, EXIT_BAD_INPUT, EXIT_INTERNAL_ERROR = 0, 1, 2, 3
 
@@ -190,13 +193,18 @@ class Inputs:
         if paths.count("-") > 1:
             raise UsageError("standard input (-) can be read only once")
         schema_types = _api.schema_types(schema) if schema is not None and os.path.isfile(schema) else {}
-        options = dataclasses.replace(self.options, types={**schema_types, **self.types}, tolerant=tolerant)
+        # One file's text columns may be read as dictionaries: its types then declare them text
+        # (for two files they would declare the other file's columns too).
+        options = dataclasses.replace(self.options, types={**schema_types, **self.types}, tolerant=tolerant,
+                                      text_dictionaries=len(paths) == 1)
         data = []
+        read_types: dict[str, str] = {}
         for path in paths:
             read = read_file(path, options)
             self.notes[path] = read.note
             data.append(read.data)
-        return _api.prepare(self.types, *data, schema_types=schema_types, tolerant=tolerant)
+            read_types.update(read.types)
+        return _api.prepare({**read_types, **self.types}, *data, schema_types=schema_types, tolerant=tolerant)
 
     def frames(self, args: argparse.Namespace, *paths: str) -> list[Any]:
         """Dask DataFrames of folders or globs of Parquet files (--dask)."""
@@ -380,6 +388,8 @@ def _report(args: argparse.Namespace, inputs: Inputs) -> Page:
 
 
 def _write_report(args: argparse.Namespace, inputs: Inputs, page: Page) -> int:
+    from nolt._report_page import render
+
     html = render(page)
     if args.output is None:
         sys.stdout.write(html)
@@ -501,7 +511,41 @@ def _input_errors() -> Iterator[None]:
         raise
 
 
-def _run(command: Command[Any], args: argparse.Namespace) -> int:
+# What pyarrow imports when it is installed, and the command line does without.
+_NOT_FOR_PYARROW = ("numpy", "cloudpickle")
+
+
+def _pyarrow_without_numpy(args: argparse.Namespace) -> None:
+    """Imports pyarrow without numpy (nor cloudpickle, for pickling), which pyarrow imports when
+    they are installed and which cost a good share of the command's start; with pyarrow.compute
+    too unless every file is Parquet (which is read without it). The commands that read files
+    hand pyarrow no numpy data and pickle nothing; the report (whose charts bin with numpy) and
+    Dask do, and import pyarrow as usual."""
+    if "pyarrow" in sys.modules or _NOT_FOR_PYARROW[0] in sys.modules or find_spec("pyarrow") is None:
+        return
+    formats = set()
+    for path in (getattr(args, name, None) for name in ("data", "before", "after")):
+        try:
+            formats.add(detect_format(path, args.format) if path is not None else "parquet")
+        except ReadError:  # reported when the file is read
+            formats.add("")
+    hidden = [name for name in _NOT_FOR_PYARROW if name not in sys.modules]
+    for name in hidden:
+        sys.modules[name] = None  # type: ignore[assignment]  # makes pyarrow's `import name` fail
+    try:
+        optional_module("pyarrow")
+        if formats != {"parquet"}:
+            optional_module("pyarrow.compute")
+    except ImportError:
+        pass
+    finally:
+        for name in hidden:
+            del sys.modules[name]
+
+
+def _run(command: Command[Any], args: argparse.Namespace, alone: bool = False) -> int:
+    if alone and command.name != "report" and not getattr(args, "dask", False) and args.engine != "python":
+        _pyarrow_without_numpy(args)
     check_output(args)
     inputs = Inputs(args)
     with _input_errors():
@@ -526,11 +570,32 @@ def main(argv: Sequence[str] | None = None) -> int:
     return status
 
 
+def end(status: int) -> NoReturn:
+    """Ends the program (``python -m nolt``) with this status once its output is written, without
+    the interpreter's teardown (which frees every module and object one by one only for the
+    system to take the memory back) where nothing is left to do at exit: no Dask scheduler or
+    worker processes."""
+    if {"dask", "distributed", "multiprocessing"} & sys.modules.keys():
+        sys.exit(status)
+    try:
+        sys.stdout.flush()
+    except BrokenPipeError:
+        pass  # the reader of our output went away: not an error (as in _main)
+    except OSError as error:
+        sys.stderr.write(f"nolt: error: cannot write the output: {_one_line(error)}\n")
+        status = EXIT_BAD_INPUT
+    try:
+        sys.stderr.flush()
+    except OSError:
+        pass
+    os._exit(status)
+
+
 def _main(argv: Sequence[str] | None) -> int:
     parser = build_parser()
     try:
         args = parser.parse_args(argv)
-        return _run(next(command for command in COMMANDS if command.name == args.command), args)
+        return _run(next(command for command in COMMANDS if command.name == args.command), args, alone=argv is None)
     except (BadInput, ReadError) as error:  # reported in one line, never as a traceback
         sys.stderr.write(f"nolt: error: {_one_line(error)}\n")
         return EXIT_BAD_INPUT

@@ -16,14 +16,15 @@ from __future__ import annotations
 import os
 from collections.abc import Iterator, Sequence
 from datetime import datetime, timezone
-from typing import Any, Protocol
+from typing import TYPE_CHECKING, Any, Protocol
 
 from nolt import _api
 from nolt._columns import Types
-from nolt._report_charts import TOP_VALUES, histogram, top_values
-from nolt._report_page import ColumnView, Page, render
 from nolt.types import ColumnTuple, SchemaColumnTuple, SuggestedSchema, ValidationReport
 from nolt._version import __version__
+
+if TYPE_CHECKING:  # the page and its charts are imported when a report is made
+    from nolt._report_page import ColumnView, Page
 
 __all__ = ["report"]
 
@@ -101,6 +102,8 @@ def _by_name(items: Sequence[Any], key: str = "column") -> dict[str, list[Any]]:
 
 def build(columns: list[ColumnTuple], **options: Any) -> str:
     """The page for converted columns (every cell list readable twice): ``collect`` as HTML."""
+    from nolt._report_page import render
+
     return render(collect(columns, **options))
 
 
@@ -116,6 +119,8 @@ def collect(
     made_at: datetime | None = None,
 ) -> Page:
     """Everything the page shows: the core's results for the columns and the counts behind the charts."""
+    from nolt._report_page import ColumnView, Page
+
     steps = 1 + len(columns) + (3 if baseline_columns is not None else 0)
     done = 0
 
@@ -180,6 +185,8 @@ def collect(
 
 def _chart(view: ColumnView, column: Any) -> None:
     """Counts the column's values for its chart, or says why it has none."""
+    from nolt._report_charts import TOP_VALUES, histogram, top_values
+
     profile = view.profile
     logical_type = profile["logical_type"]
     values = column[2]

@@ -224,6 +224,70 @@ def test_parquet_needs_pyarrow_and_reads_like_csv(tmp_path):
     )
 
 
+def test_a_parquet_file_gives_the_same_output_however_its_text_is_stored(tmp_path, monkeypatch, capsys):
+    # Several row groups; "city" is stored as dictionary indexes throughout (with nulls), "code"
+    # outgrows a small dictionary and falls back to plain pages, "size" is declared categorical.
+    pa, parquet = pytest.importorskip("pyarrow"), pytest.importorskip("pyarrow.parquet")
+    from nolt import _read_arrow, _readers
+
+    rows = 3000
+    table = pa.table({
+        "city": [None if row % 7 == 0 else f"city {row % 5}" for row in range(rows)],
+        "code": [f"c{row * 7919 % rows:05}" for row in range(rows)],
+        "size": ["S", "M", "L"] * (rows // 3),
+        "n": list(range(rows)),
+    })
+    types = ["--types", "size=categorical"]
+    nolt.save_schema(table.slice(0, 100), tmp_path / "schema.json", types={"size": "categorical"})
+    commands = [["profile"], ["profile", "--json"], ["suggest", "--json"],
+                ["validate", "--schema", str(tmp_path / "schema.json"), "--json"]]
+    outputs = {}
+    for folder, settings in {"plain": {"use_dictionary": False}, "indexed": {"dictionary_pagesize_limit": 4096, "write_batch_size": 100}}.items():
+        (tmp_path / folder).mkdir()
+        monkeypatch.chdir(tmp_path / folder)
+        parquet.write_table(table, "data.parquet", row_group_size=1000, **settings)
+        schema = parquet.read_schema("data.parquet")
+        assert _read_arrow.indexed_text_columns(_readers.open_source("data.parquet"), schema) == (
+            [] if folder == "plain" else ["city", "size"]
+        )
+        outputs[folder] = [(cli.main([*command, "data.parquet", *types]), capsys.readouterr()) for command in commands]
+    assert outputs["indexed"] == outputs["plain"]
+    assert json.loads(outputs["plain"][1][1].out) == nolt.profile(table, types={"size": "categorical"})
+
+
+@pytest.mark.parametrize("suffix", [".parquet", ".csv"])
+def test_a_command_imports_only_what_it_needs(suffix, tmp_path):
+    pa = pytest.importorskip("pyarrow")
+    path = tmp_path / f"data{suffix}"
+    table = pa.table({"a": [1, 2], "b": ["x", None]})
+    if suffix == ".parquet":
+        pytest.importorskip("pyarrow.parquet").write_table(table, path)
+    else:
+        path.write_text("a,b\n1,x\n2,\n")
+    completed = subprocess.run([sys.executable, "-X", "importtime", "-m", "nolt", "profile", str(path)],
+                               capture_output=True, text=True, env=environment(), check=True)
+    imported = {line.rsplit("|", 1)[-1].strip() for line in completed.stderr.splitlines()}
+    assert "pyarrow.lib" in imported
+    assert not imported & {"numpy", "cloudpickle", "pandas", "polars", "dask", "nolt._report_page", "nolt._report_charts"}
+
+
+@pytest.mark.parametrize("tail", [
+    b"",
+    b"\x00\x00\x00\x00PAR1",  # an empty footer
+    b"\xff\xff\xff\x7fPAR1",  # longer than the file
+    b"\x1c\x15\x00\x00\x04\x00\x00\x00PAR1",  # cut short inside a struct
+    b"\x1d\x00\x00\x00\x03\x00\x00\x00PAR1",  # a type Thrift does not have
+    b"\x00\x00\x00\x00\x00\x00\x00\x00PARE",  # an encrypted footer
+])
+def test_a_footer_that_cannot_be_read_names_no_indexed_columns(tail):
+    pa = pytest.importorskip("pyarrow")
+    from nolt import _read_arrow, _readers
+
+    content = b"PAR1" + tail
+    source = _readers.Source("-", "<stdin>", content, len(content))
+    assert _read_arrow.indexed_text_columns(source, pa.schema([("a", pa.string())])) == []
+
+
 def test_the_console_script_is_declared():
     text = (pathlib.Path(__file__).resolve().parents[2] / "pyproject.toml").read_text()
     assert 'nolt = "nolt.cli:main"' in text

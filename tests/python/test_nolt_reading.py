@@ -294,5 +294,5 @@ def test_a_parquet_file_reads_alike_from_its_path_or_memory_with_or_without_a_pr
     expected = table.rename_columns(["a", "a.1"])
     for source in (_readers.open_source(str(path)), _readers.Source(str(path), "-", path.read_bytes())):
         progress = Progress("dup.parquet", 1, stream=io.StringIO(), enabled=drawn)
-        read = _read_arrow.read_parquet(source, ReadOptions(rename_duplicates=True), progress)
-        assert read.equals(expected) and read.schema == expected.schema
+        read, declared = _read_arrow.read_parquet(source, ReadOptions(rename_duplicates=True), progress)
+        assert read.equals(expected) and read.schema == expected.schema and declared == {}
