@@ -398,11 +398,12 @@ def read_parquet(source: Source, options: ReadOptions, progress: Progress) -> tu
 
 def _parquet_file(source: Source, dictionaries: Sequence[str] = ()) -> Any:
     """The file opened for pyarrow, the named columns to be read as dictionaries. A file on disk
-    is mapped: its pages come from the page cache instead of being copied into fresh memory."""
+    is read, not mapped: a mapped file cut short by another program while it is read would end
+    the process with a bus error instead of a read error."""
     pa, parquet = _pa(), optional_module("pyarrow.parquet")
     if source.content is not None:
         return parquet.ParquetFile(pa.BufferReader(source.content), read_dictionary=dictionaries or None)
-    return parquet.ParquetFile(source.path, memory_map=True, read_dictionary=dictionaries or None)
+    return parquet.ParquetFile(source.path, read_dictionary=dictionaries or None)
 
 
 # -- Parquet columns stored as dictionary indexes ------------------------------------------------
