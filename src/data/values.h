@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "error/core_error.h"
@@ -184,8 +185,16 @@ class ColumnValues {
       used_ = room_ = 0;
       return *this;
     }
-    TextBlocks(TextBlocks&&) noexcept = default;
-    TextBlocks& operator=(TextBlocks&&) noexcept = default;
+    // A moved-from value has no blocks and no room left.
+    TextBlocks(TextBlocks&& other) noexcept
+        : blocks_(std::move(other.blocks_)), used_(std::exchange(other.used_, 0)),
+          room_(std::exchange(other.room_, 0)) {}
+    TextBlocks& operator=(TextBlocks&& other) noexcept {
+      blocks_ = std::move(other.blocks_);
+      used_ = std::exchange(other.used_, 0);
+      room_ = std::exchange(other.room_, 0);
+      return *this;
+    }
 
     const char* copy(std::string_view text) {
       if (text.empty()) return nullptr;

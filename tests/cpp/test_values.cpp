@@ -79,6 +79,12 @@ TEST(ColumnValuesTest, ViewingColumnsViewTextsWhereTheyLieAndKeepTheirCopiesInPl
   EXPECT_EQ(copy.text(mine), "copy");
   EXPECT_EQ(values.text(theirs), "orig");
   EXPECT_EQ(copy.text(copy[3]), copied[1]);
+
+  // A moved-from column takes texts again in blocks of its own.
+  ColumnValues moved = std::move(copy);
+  copy.push_text("again");
+  EXPECT_EQ(copy.text(copy[copy.size() - 1]), "again");
+  EXPECT_EQ(moved.text(mine), "copy");
 }
 
 TEST(ColumnValuesTest, NanPayloadIsKeptBitForBit) {
