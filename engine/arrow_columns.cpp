@@ -12,6 +12,7 @@
 
 #include "common/hashing.h"
 #include "common/utf8.h"
+#include "memory/page_advice.h"
 
 namespace nolt::arrow {
 namespace {
@@ -510,43 +511,74 @@ class ChunkReader {
     const Offset first = offsets[start_];
     const Offset last = offsets[start_ + length_];
     if (last < first || (data == nullptr && last != first)) return false;
-    const bool ascii = all_ascii(data + first, static_cast<std::size_t>(last - first));
-    out_.reserve_text(static_cast<std::size_t>(last - first));
+    const bool ascii = last == first || all_ascii(data + first, static_cast<std::size_t>(last - first));
     bool well_formed = true;
     each_row([&](std::int64_t position) {
-      const std::string_view text(data + offsets[position], static_cast<std::size_t>(offsets[position + 1] - offsets[position]));
+      const Offset begin = offsets[position];
+      const Offset end = offsets[position + 1];
+      if (end < begin) {
+        well_formed = false;
+        return out_.push_null();
+      }
+      const std::string_view text(begin == end ? nullptr : data + begin, static_cast<std::size_t>(end - begin));
       if (!ascii && !is_valid_utf8(text)) well_formed = false;
-      out_.push_text(text);
+      push_text(text);
     });
     return well_formed;
   }
 
+  // Views of 16 bytes: the length, then up to twelve bytes of text inline or
+  // a prefix, the data buffer's index and the offset in it.
   bool read_text_views() {
     if (array_.n_buffers < 3) return false;
     const auto* views = static_cast<const char*>(array_.buffers[1]);
     if (views == nullptr) return length_ == 0;
     const std::int64_t data_buffer_count = array_.n_buffers - 3;
+    const void* const* data_buffers = array_.buffers + 2;
+    // The last buffer holds the data buffers' sizes.
+    const Values<std::int64_t> data_sizes(array_.buffers[array_.n_buffers - 1]);
     bool well_formed = true;
-    each_row([&](std::int64_t position) {
+    for (std::int64_t position = start_; position < start_ + length_; ++position) {
+      if (!valid(validity_, position)) {
+        out_.push_null();
+        continue;
+      }
       const char* view = views + position * 16;
       const std::int32_t size = read_i32(view);
       std::string_view text;
+      bool ascii;
       if (size <= 12) {
-        text = std::string_view(view + 4, static_cast<std::size_t>(size < 0 ? 0 : size));
+        if (size < 0) return false;
+        text = std::string_view(view + 4, static_cast<std::size_t>(size));
+        // The twelve inline bytes at once; bytes past the text only ever send it to the full check.
+        std::uint64_t head, tail;
+        std::memcpy(&head, view, 8);
+        std::memcpy(&tail, view + 8, 8);
+        ascii = (((head >> 32) | tail) & 0x8080808080808080ULL) == 0;
       } else {
         const std::int32_t buffer_idx = read_i32(view + 8);
         const std::int32_t offset = read_i32(view + 12);
-        if (buffer_idx < 0 || buffer_idx >= data_buffer_count || offset < 0) {
-          well_formed = false;
-          return out_.push_null();
+        if (buffer_idx < 0 || buffer_idx >= data_buffer_count || offset < 0 || data_buffers[buffer_idx] == nullptr ||
+            (data_sizes && static_cast<std::int64_t>(offset) + size > data_sizes[buffer_idx])) {
+          return false;
         }
-        text = std::string_view(static_cast<const char*>(array_.buffers[2 + buffer_idx]) + offset,
-                                static_cast<std::size_t>(size));
+        text = std::string_view(static_cast<const char*>(data_buffers[buffer_idx]) + offset, static_cast<std::size_t>(size));
+        ascii = all_ascii(text.data(), text.size());
       }
-      if (!all_ascii(text.data(), text.size()) && !is_valid_utf8(text)) well_formed = false;
-      out_.push_text(text);
-    });
+      if (!ascii && !is_valid_utf8(text)) well_formed = false;
+      push_text(text);
+    }
     return well_formed;
+  }
+
+  // A text of the Arrow buffers: viewed where it lies when the column views
+  // its texts (the buffers outlive it), copied otherwise.
+  void push_text(std::string_view text) {
+    if (out_.views_texts()) {
+      out_.push_viewed_text(text);
+    } else {
+      out_.push_text(text);
+    }
   }
 
   bool read_temporal() {
@@ -649,7 +681,7 @@ class ChunkReader {
         form_ == Form::Typed ? dictionary_texts_->indexes_if_seen(dictionary) : nullptr;
     std::unique_ptr<ColumnValues> entries;
     if (text_indexes == nullptr) {
-      entries = std::make_unique<ColumnValues>();
+      entries = std::make_unique<ColumnValues>(ColumnValues::viewing());
       entries->reserve(static_cast<std::size_t>(dictionary.length));
       ChunkReader entry_reader(*schema_.dictionary, dictionary, 0, dictionary.length, Form::Text, *entries);
       if (!entry_reader.read()) return false;
@@ -719,7 +751,9 @@ bool read_chunks(const ArrowSchema& schema, std::span<const Chunk> chunks, Form 
     keys->row_count = cell_count;
     keys->keys.resize_discard(cell_count);
   } else {
+    out = ColumnValues::viewing();
     out.reserve(cell_count);
+    advise_huge_pages(out.cells().data(), cell_count * sizeof(Cell));
   }
   for (const Chunk& chunk : chunks) {
     if (!ChunkReader(schema, *chunk.array, chunk.offset, chunk.length, form, out, dictionary_texts, keys).read()) {

@@ -123,8 +123,15 @@ struct Chunk {
 // and extension types, among others, still get a type there).
 std::optional<LogicalType> natural_logical_type(const ArrowSchema& schema);
 
-// Appends the cells of every chunk of one column, declared `declared`, as the
-// adapters make them: numbers and booleans as they are (float16 and float32
+// Arrow data taken over from its exporter: the schema and every batch, held
+// (and so kept alive by their producer) until this value is destroyed.
+struct ImportedArrow {
+  OwnedSchema schema;
+  std::vector<OwnedArray> batches;
+};
+
+// Makes `out` the cells of every chunk of one column, declared `declared`, as
+// the adapters make them: numbers and booleans as they are (float16 and float32
 // widened exactly), text as text, dictionary entries as the text of their
 // values, dates, times and timestamps as ISO 8601 text (zoned ones in UTC with
 // "+00:00"), the null type as nulls; a column declared as a text type that
@@ -132,6 +139,8 @@ std::optional<LogicalType> natural_logical_type(const ArrowSchema& schema);
 // an unspecified state, where the adapters' cells cannot be reproduced
 // exactly here (the type, a cast to another type, an unsigned integer past
 // the 64-bit integers, a date outside the years 1 to 9999, a malformed array).
+// `out` views its texts (ColumnValues::viewing): those of text columns where
+// they lie in the chunks' buffers, which must outlive every read of them.
 bool read_column(const ArrowSchema& schema, std::span<const Chunk> chunks, LogicalType declared, ColumnValues& out);
 
 // A column read without its text, where the text is a function of a number
@@ -161,7 +170,7 @@ struct TypedColumn {
   enum class Kind : std::uint8_t { None, Temporal, Dictionary, Number, Boolean };
   Kind kind = Kind::None;
   std::string format;                   // Temporal: the Arrow format of the values
-  std::vector<std::string_view> texts;  // Dictionary: the distinct texts, viewing `entries`
+  std::vector<std::string_view> texts;  // Dictionary: the distinct texts, as `entries` view them
   std::vector<std::unique_ptr<ColumnValues>> entries;
   NumberKeys numbers;                   // Number, Boolean
 };

@@ -1,5 +1,6 @@
 // The engine's dataset arguments: column tuples, or Arrow data taken over
 // through the PyCapsule protocol of the Arrow C data and stream interfaces.
+#include <memory>
 #include <span>
 #include <string>
 #include <utility>
@@ -18,13 +19,7 @@ using arrow::OwnedSchema;
 using arrow::OwnedStream;
 using py::PyRef;
 
-// Arrow data taken over from its exporter: the schema and every batch, held
-// (and so kept alive by their producer) until this value is destroyed, which
-// happens with the interpreter lock held.
-struct ImportedArrow {
-  OwnedSchema schema;
-  std::vector<OwnedArray> batches;
-};
+using arrow::ImportedArrow;
 
 bool exports_arrow(PyObject* object) {
   return PyObject_HasAttrString(object, "__arrow_c_stream__") == 1 ||
@@ -146,14 +141,69 @@ Result<PyObject*> plan_item(PyObject* plan, const char* key) {
   return item;
 }
 
+// A column of dictionary indexes whose dictionary is handed over apart: the
+// column's field and arrays as they would be with the dictionary attached
+// (shallow copies that release nothing: the imported data owns it all).
+struct AttachedDictionary {
+  ImportedArrow dictionary;
+  ArrowSchema field;
+  std::vector<ArrowArray> arrays;
+};
+
+// Attaches `dictionary` (an object exporting one Arrow array) to a column of
+// integers; nullptr where the column or the dictionary does not fit, and the
+// column is left to its adapter.
+Result<std::unique_ptr<AttachedDictionary>> attach_dictionary(PyObject* dictionary, ArrowColumn& column) {
+  NOLT_ASSIGN_OR_RETURN(ImportedArrow imported, import_arrow(dictionary));
+  const std::string_view index_format(column.field->format == nullptr ? "" : column.field->format);
+  const bool integers = index_format.size() == 1 && std::string_view("cCsSiIlL").find(index_format[0]) != std::string_view::npos;
+  if (!integers || column.field->dictionary != nullptr || imported.batches.size() != 1 ||
+      std::string_view(imported.schema->format == nullptr ? "" : imported.schema->format) == "+s") {
+    return std::unique_ptr<AttachedDictionary>();
+  }
+  auto attached = std::make_unique<AttachedDictionary>();
+  attached->dictionary = std::move(imported);
+  attached->field = *column.field;
+  attached->field.dictionary = attached->dictionary.schema.get();
+  attached->field.release = nullptr;
+  attached->arrays.reserve(column.chunks.size());
+  for (Chunk& chunk : column.chunks) {
+    ArrowArray& array = attached->arrays.emplace_back(*chunk.array);
+    array.dictionary = attached->dictionary.batches.front().get();
+    array.release = nullptr;
+    chunk.array = &array;
+  }
+  column.field = &attached->field;
+  return attached;
+}
+
 // The columns of Arrow data, those that can be in their typed form.
-Result<EngineColumns> read_arrow(PyObject* source, PyObject* types, PyObject* fallback,
+// `dictionaries` (None or a sequence with None or an Arrow array per column)
+// gives the dictionary of columns that hold its indexes.
+Result<EngineColumns> read_arrow(PyObject* source, PyObject* types, PyObject* dictionaries, PyObject* fallback,
                                  const ExecutionContext& context, TypedForms forms) {
   NOLT_ASSIGN_OR_RETURN(ImportedArrow imported, import_arrow(source));
   bool readable = true;
   NOLT_ASSIGN_OR_RETURN(std::vector<ArrowColumn> sources, arrow_columns(imported, readable));
   const std::size_t column_count = sources.size();
   NOLT_ASSIGN_OR_RETURN(auto declared, declared_types(types, column_count));
+  std::vector<std::unique_ptr<AttachedDictionary>> attached;
+  if (dictionaries != nullptr && dictionaries != Py_None) {
+    NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> items, py::sequence_items(dictionaries));
+    if (items.size() != column_count) {
+      return CoreError::value_error(
+          str_cat("dictionaries names ", items.size(), " columns; the Arrow data has ", column_count));
+    }
+    for (std::size_t column_idx = 0; column_idx < column_count; ++column_idx) {
+      if (items[column_idx].get() == Py_None || declared[column_idx].adapter_only) continue;
+      NOLT_ASSIGN_OR_RETURN(auto dictionary, attach_dictionary(items[column_idx].get(), sources[column_idx]));
+      if (dictionary == nullptr) {
+        declared[column_idx].adapter_only = true;
+      } else {
+        attached.push_back(std::move(dictionary));
+      }
+    }
+  }
 
   EngineColumns result;
   std::vector<ColumnInput>& columns = result.columns;
@@ -201,6 +251,9 @@ Result<EngineColumns> read_arrow(PyObject* source, PyObject* types, PyObject* fa
     NOLT_ASSIGN_OR_RETURN(std::vector<ColumnInput> converted, py::convert_columns(std::move(items)));
     columns[column_idx] = std::move(converted.front());
   }
+  // The columns view the texts of the data.
+  result.arrow.push_back(std::move(imported));
+  for (auto& dictionary : attached) result.arrow.push_back(std::move(dictionary->dictionary));
   return result;
 }
 
@@ -212,9 +265,20 @@ Result<EngineColumns> engine_columns(std::string_view name, PyObject* data, cons
     NOLT_ASSIGN_OR_RETURN(PyObject * source, plan_item(data, "arrow"));
     NOLT_ASSIGN_OR_RETURN(PyObject * types, plan_item(data, "types"));
     NOLT_ASSIGN_OR_RETURN(PyObject * fallback, plan_item(data, "fallback"));
-    return read_arrow(source, types, fallback == Py_None ? nullptr : fallback, context, forms);
+    PyObject* dictionaries = PyDict_GetItemString(data, "dictionaries");  // borrowed; optional
+    if (dictionaries != nullptr && dictionaries != Py_None) {
+      // (the data with dictionary columns as their indexes, the dictionaries)
+      if (!PyTuple_Check(dictionaries) || PyTuple_GET_SIZE(dictionaries) != 2) {
+        return CoreError::type_error("an Arrow plan's 'dictionaries' must be a pair");
+      }
+      source = PyTuple_GET_ITEM(dictionaries, 0);
+      dictionaries = PyTuple_GET_ITEM(dictionaries, 1);
+    }
+    return read_arrow(source, types, dictionaries, fallback == Py_None ? nullptr : fallback, context, forms);
   }
-  if (!PyUnicode_Check(data) && exports_arrow(data)) return read_arrow(data, nullptr, nullptr, context, forms);
+  if (!PyUnicode_Check(data) && exports_arrow(data)) {
+    return read_arrow(data, nullptr, nullptr, nullptr, context, forms);
+  }
   NOLT_ASSIGN_OR_RETURN(std::vector<PyRef> items, py::sequence_argument(name, data));
   EngineColumns result;
   NOLT_ASSIGN_OR_RETURN(result.columns, py::convert_columns(std::move(items)));

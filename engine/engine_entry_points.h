@@ -49,9 +49,15 @@ PyObject* uncancel(PyObject*, PyObject*);
 //   name, None (its Arrow type's) or False (left to the adapter) per column,
 //   "fallback": a callable}: where a column's cells
 //   cannot be read here exactly as nolt's adapters make them,
-//   fallback(column_idx) gives its column tuple instead.
+//   fallback(column_idx) gives its column tuple instead. An optional
+//   "dictionaries": (data, per column None or an Arrow array) has the engine
+//   read `data` instead, whose columns of integers with an array are the
+//   indexes into that dictionary (a column that does not fit is left to its
+//   adapter).
 // Arrow buffers are read with the interpreter lock released, columns spread
-// over the context's threads; the Arrow data is released before returning.
+// over the context's threads; text is viewed where it lies in the Arrow
+// buffers, so the result holds the Arrow data, which must be released (the
+// result destroyed) with the interpreter lock held.
 // Temporal and dictionary columns of Arrow data are read in their typed form
 // where they can be: their cells are numbers, which the computations of
 // typed_columns.h turn back into what the texts would give. `forms` says

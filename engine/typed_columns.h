@@ -21,8 +21,10 @@
 namespace nolt::engine {
 
 // The columns of one dataset argument; `typed` holds one entry per column
-// (Kind::None for a column of ordinary cells).
+// (Kind::None for a column of ordinary cells). Columns read from Arrow data
+// view its texts, which `arrow` keeps alive.
 struct EngineColumns {
+  std::vector<arrow::ImportedArrow> arrow;
   std::vector<ColumnInput> columns;
   std::vector<arrow::TypedColumn> typed;
 };

@@ -84,7 +84,7 @@ def _arrow_plan(data: object, types: Types | None, tolerant: bool = False) -> di
         return None
     declared = check_types(types)
     _unique_names(names)
-    return {
+    plan: dict[str, Any] = {
         "arrow": frame,
         # False: the column goes through its adapter.
         "types": [declared.get(name) if read else False for name, read in zip(names, native)],
@@ -92,6 +92,9 @@ def _arrow_plan(data: object, types: Types | None, tolerant: bool = False) -> di
         "columns": lambda: to_columns(frame, types, tolerant=tolerant),
         "names": names,
     }
+    if kind == "polars":
+        plan["dictionaries"] = _polars.category_numbers(frame, native)
+    return plan
 
 
 def _pandas_arrow(series: Any, natural: str) -> Any | None:

@@ -90,6 +90,48 @@ def iso_text(series: Any) -> list[Any]:
     return list(_trimmed(series, "%Y-%m-%dT%H:%M:%S").to_list())
 
 
+def _category(categories: Any, number: int) -> str | None:
+    try:
+        return categories[number]  # type: ignore[no-any-return]
+    except IndexError:  # a number reserved but not yet given a text: no cell holds it
+        return None
+
+
+def category_numbers(frame: Any, columns: list[bool]) -> tuple[Any, list[Any]] | None:
+    """The frame with its Categorical and Enum columns (among ``columns``) as their category
+    numbers, and each such column's categories in number order (None for the other columns):
+    the engine reads the numbers as indexes into them. polars' own Arrow export of such a column
+    finds the categories a column uses and renumbers its cells, a pass over every cell.
+
+    A Categorical's categories may be shared with every other Categorical of the process: they
+    are read up to the column's largest number, and only while those are few against its rows
+    (the column keeps polars' export otherwise). None where no column is taken.
+    """
+    pl = optional_module("polars")
+    numbers: list[Any] = []
+    dictionaries: list[Any] = [None] * frame.width
+    for position, (dtype, read) in enumerate(zip(frame.dtypes, columns)):
+        kind = type(dtype).__name__
+        if not read or kind not in ("Categorical", "Enum"):
+            continue
+        physical = frame.to_series(position).to_physical()
+        if kind == "Enum":
+            categories = dtype.categories
+        elif not isinstance(getattr(dtype, "categories", None), getattr(pl, "Categories", ())):
+            continue  # (a polars without shared categories numbers them otherwise)
+        else:
+            top = physical.max()
+            count = 0 if top is None else int(top) + 1
+            if count > frame.height // 64 + 64:
+                continue
+            categories = pl.Series([_category(dtype.categories, number) for number in range(count)], dtype=pl.String)
+        numbers.append(physical)
+        dictionaries[position] = categories.rechunk()
+    if not numbers:
+        return None
+    return frame.with_columns(numbers), dictionaries
+
+
 class _PolarsBackend:
     def classify(self, series: Any) -> str:
         type_name = _type_name(series)

@@ -6,9 +6,11 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "error/core_error.h"
@@ -86,19 +88,44 @@ class Cell {
 };
 static_assert(sizeof(Cell) == 16, "a cell must stay 16 bytes");
 
-// The cells of one column with the text of its String cells in one arena.
-// Texts are views into the arena and stay valid while the column lives and
-// is not appended to. Several cells may share one text's bytes.
+// The cells of one column with the text of its String cells.
+//
+// By default the texts are copied into one arena and a String cell holds an
+// offset and a length into it: texts are views into the arena and stay valid
+// while the column lives and is not appended to.
+//
+// A column made with ColumnValues::viewing() holds texts in place instead: a
+// String cell holds the address of its first byte, which may lie in memory the
+// column does not own (push_viewed_text: the caller keeps that memory alive
+// while the column's texts are read) or in blocks the column owns
+// (push_text, whose copies never move). Such texts stay valid while the
+// column lives, however much it is appended to.
+//
+// Several cells may share one text's bytes.
 class ColumnValues {
  public:
+  ColumnValues() = default;
+  // An empty column whose texts are held in place (see above).
+  static ColumnValues viewing() {
+    ColumnValues values;
+    values.viewing_ = true;
+    return values;
+  }
+
   std::size_t size() const noexcept { return cells_.size(); }
   bool empty() const noexcept { return cells_.empty(); }
   const std::vector<Cell>& cells() const noexcept { return cells_; }
   const Cell& operator[](std::size_t row_idx) const noexcept { return cells_[row_idx]; }
   auto begin() const noexcept { return cells_.begin(); }
   auto end() const noexcept { return cells_.end(); }
+  bool views_texts() const noexcept { return viewing_; }
 
   std::string_view text(const Cell& cell) const noexcept {
+    if (viewing_) {
+      // An address kept as an integer: an empty text may have none (0).
+      return std::string_view(reinterpret_cast<const char*>(static_cast<std::uintptr_t>(cell.text_offset())),
+                              cell.text_length());
+    }
     return std::string_view(arena_.data() + cell.text_offset(), cell.text_length());
   }
 
@@ -107,35 +134,94 @@ class ColumnValues {
   void push_integer(std::int64_t value) { cells_.push_back(Cell::integer(value)); }
   void push_float(double value) { cells_.push_back(Cell::floating(value)); }
   void push_boolean(bool value) { cells_.push_back(Cell::boolean(value)); }
-  // Appends a String cell with its text copied into the arena; returns the
+  // Appends a String cell with its text copied into the column; returns the
   // cell, which push_shared_text may repeat.
   Cell push_text(std::string_view text) {
+    if (viewing_) return push_viewed_text(std::string_view(blocks_.copy(text), text.size()));
     const std::uint64_t offset = arena_.size();
     arena_.append(text.data(), text.size());
     const Cell cell = Cell::text(offset, text.size());
     cells_.push_back(cell);
     return cell;
   }
+  // Appends a String cell over `text` where it lies, without a copy (a viewing
+  // column only): the memory must outlive every read of the column's texts.
+  Cell push_viewed_text(std::string_view text) {
+    NOLT_DEBUG_CHECK(viewing_, "a viewed text in a column that copies its texts");
+    const Cell cell = Cell::text(text.empty() ? 0 : reinterpret_cast<std::uintptr_t>(text.data()), text.size());
+    cells_.push_back(cell);
+    return cell;
+  }
   // Appends a String cell over the bytes of an earlier String cell of this
-  // column: the two cells name the same range of the arena. Ranges may thus
-  // repeat and overlap; nothing may assume that they are disjoint or in order.
+  // column: the two cells name the same bytes. Ranges may thus repeat and
+  // overlap; nothing may assume that they are disjoint or in order.
   void push_shared_text(const Cell& stored) {
-    NOLT_DEBUG_CHECK(stored.kind() == ValueKind::String && stored.text_offset() <= arena_.size() &&
-                         stored.text_length() <= arena_.size() - stored.text_offset(),
+    NOLT_DEBUG_CHECK(stored.kind() == ValueKind::String &&
+                         (viewing_ || (stored.text_offset() <= arena_.size() &&
+                                       stored.text_length() <= arena_.size() - stored.text_offset())),
                      "a shared text outside its column's arena");
     cells_.push_back(stored);
   }
   void shrink_arena() { arena_.shrink_to_fit(); }
   // Room for about `byte_count` more text bytes: one allocation instead of a
   // chain of doublings that each copy the arena. Only a size hint.
-  void reserve_text(std::size_t byte_count) { arena_.reserve(arena_.size() + byte_count); }
+  void reserve_text(std::size_t byte_count) {
+    if (!viewing_) arena_.reserve(arena_.size() + byte_count);
+  }
   // The arena's buffer with its reserved capacity, for memory advice.
   const char* text_buffer() const noexcept { return arena_.data(); }
   std::size_t text_buffer_bytes() const noexcept { return arena_.capacity(); }
 
  private:
+  // A viewing column's own copies of texts, in blocks that never move. A
+  // copy of the column shares the blocks (texts never change) and writes its
+  // own copies into blocks of its own.
+  class TextBlocks {
+   public:
+    TextBlocks() = default;
+    TextBlocks(const TextBlocks& other) : blocks_(other.blocks_) {}
+    TextBlocks& operator=(const TextBlocks& other) {
+      blocks_ = other.blocks_;
+      used_ = room_ = 0;
+      return *this;
+    }
+    // A moved-from value has no blocks and no room left.
+    TextBlocks(TextBlocks&& other) noexcept
+        : blocks_(std::move(other.blocks_)), used_(std::exchange(other.used_, 0)),
+          room_(std::exchange(other.room_, 0)) {}
+    TextBlocks& operator=(TextBlocks&& other) noexcept {
+      blocks_ = std::move(other.blocks_);
+      used_ = std::exchange(other.used_, 0);
+      room_ = std::exchange(other.room_, 0);
+      return *this;
+    }
+
+    const char* copy(std::string_view text) {
+      if (text.empty()) return nullptr;
+      if (room_ < text.size()) {
+        const std::size_t bytes = text.size() > kBlockBytes ? text.size() : kBlockBytes;
+        blocks_.push_back(std::make_shared_for_overwrite<char[]>(bytes));
+        used_ = 0;
+        room_ = bytes;
+      }
+      char* at = blocks_.back().get() + used_;
+      std::memcpy(at, text.data(), text.size());
+      used_ += text.size();
+      room_ -= text.size();
+      return at;
+    }
+
+   private:
+    static constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
+    std::vector<std::shared_ptr<char[]>> blocks_;
+    std::size_t used_ = 0;
+    std::size_t room_ = 0;
+  };
+
   std::vector<Cell> cells_;
   std::string arena_;
+  bool viewing_ = false;
+  TextBlocks blocks_;
 };
 
 // Whether any cell is null; stops at the first.

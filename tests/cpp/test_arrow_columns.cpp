@@ -1,11 +1,14 @@
 // The Arrow reader: the cells of hand-built arrays, and the arrays it leaves to the adapters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <tuple>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -174,6 +177,7 @@ TEST(ArrowColumns, TextsViewsAndDictionariesAreText) {
   ASSERT_EQ(out.size(), 3u);
   EXPECT_EQ(out.text(out[0]), "bc");
   EXPECT_EQ(out.text(out[2]), "dé");
+  EXPECT_EQ(out.text(out[0]).data(), data.data() + 1);  // read in place
 
   Fixed<std::int16_t> codes("s", {2, 0, 2, 1}, 0b1101);
   codes.array.dictionary = &texts;
@@ -184,6 +188,58 @@ TEST(ArrowColumns, TextsViewsAndDictionariesAreText) {
   bool handled = true;
   read(codes, LogicalType::Categorical, &handled);
   EXPECT_FALSE(handled);
+}
+
+// A string view: the length, then the text inline or its first bytes, buffer and offset.
+std::array<char, 16> string_view_of(std::int32_t size, std::string_view inline_text, std::int32_t buffer_idx = 0,
+                                    std::int32_t offset = 0) {
+  std::array<char, 16> view{};
+  std::memcpy(view.data(), &size, 4);
+  std::memcpy(view.data() + 4, inline_text.data(), std::min<std::size_t>(inline_text.size(), size <= 12 ? 12 : 4));
+  if (size > 12) {
+    std::memcpy(view.data() + 8, &buffer_idx, 4);
+    std::memcpy(view.data() + 12, &offset, 4);
+  }
+  return view;
+}
+
+TEST(ArrowColumns, StringViewsAreReadInPlaceWithinTheirBuffers) {
+  const std::string data = "..a text longer than twelve bytes, \xc3\xa9";
+  const std::string long_text = data.substr(2);
+  const std::int64_t sizes[] = {static_cast<std::int64_t>(data.size())};
+  const std::uint8_t validity = 0b1101;
+  std::vector<std::array<char, 16>> views = {string_view_of(12, "twelve bytes"), string_view_of(0, ""),
+                                             string_view_of(static_cast<std::int32_t>(long_text.size()), long_text, 0, 2),
+                                             string_view_of(0, "")};
+  const void* buffers[] = {&validity, views.data(), data.data(), sizes};
+  ArrowArray array{4, -1, 0, 4, 0, buffers, nullptr, nullptr, nullptr, nullptr};
+  ArrowSchema schema{"vu", nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, nullptr};
+  const Chunk chunk{&array, 0, 4};
+  ColumnValues out;
+  ASSERT_TRUE(read_column(schema, std::span<const Chunk>(&chunk, 1), LogicalType::String, out));
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(out.text(out[0]), "twelve bytes");
+  EXPECT_EQ(out.text(out[0]).data(), views[0].data() + 4);
+  EXPECT_TRUE(out[1].is_null());
+  EXPECT_EQ(out.text(out[2]), long_text);
+  EXPECT_EQ(out.text(out[2]).data(), data.data() + 2);
+  EXPECT_EQ(out.text(out[3]), "");
+
+  // A view outside its buffers, of a negative length or of text that is not UTF-8 is left to the adapters.
+  const std::string broken = "\xff and more than twelve bytes";
+  const void* broken_buffers[] = {&validity, views.data(), broken.data(), sizes};
+  const std::pair<std::array<char, 16>, const void**> refused_cases[] = {
+      {string_view_of(13, "", 1, 0), buffers},
+      {string_view_of(13, "", 0, static_cast<std::int32_t>(data.size()) - 12), buffers},
+      {string_view_of(-1, ""), buffers},
+      {string_view_of(2, "\xc3("), buffers},
+      {string_view_of(13, "", 0, 0), broken_buffers}};
+  for (const auto& [bad, bad_buffers] : refused_cases) {
+    views[0] = bad;
+    array.buffers = bad_buffers;
+    ColumnValues refused;
+    EXPECT_FALSE(read_column(schema, std::span<const Chunk>(&chunk, 1), LogicalType::String, refused));
+  }
 }
 
 TEST(ArrowColumns, BuffersAtOddAddressesReadAlike) {

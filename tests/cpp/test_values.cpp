@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "data/values.h"
 #include "error/core_error.h"
@@ -43,6 +45,46 @@ TEST(ColumnValuesTest, CellsKeepTheirPayloadsAndTextsBorrowTheArena) {
   EXPECT_TRUE(values[3].as_boolean());
   EXPECT_EQ(values.text(values[4]), "h\xc3\xa9llo");
   EXPECT_EQ(values.text(values[5]), "");
+}
+
+TEST(ColumnValuesTest, ViewingColumnsViewTextsWhereTheyLieAndKeepTheirCopiesInPlace) {
+  const std::string source = "in place";
+  ColumnValues values = ColumnValues::viewing();
+  ASSERT_TRUE(values.views_texts());
+  const Cell viewed = values.push_viewed_text(source);
+  values.push_viewed_text(std::string_view());
+  std::vector<std::string> copied;
+  std::vector<std::string_view> seen;
+  // Copies across several blocks, one longer than a block, must not move as the column grows.
+  for (std::size_t length : {std::size_t{3}, std::size_t{70000}, std::size_t{5}, std::size_t{40000}, std::size_t{40000}}) {
+    copied.push_back(std::string(length, static_cast<char>('a' + copied.size())));
+    seen.push_back(values.text(values.push_text(copied.back())));
+  }
+  values.push_text("");
+  values.push_shared_text(viewed);
+  ASSERT_EQ(values.size(), 9u);
+  EXPECT_EQ(values.text(values[0]).data(), source.data());
+  EXPECT_EQ(values.text(values[1]), "");
+  for (std::size_t copy_idx = 0; copy_idx < copied.size(); ++copy_idx) {
+    EXPECT_EQ(values.text(values[2 + copy_idx]), copied[copy_idx]);
+    EXPECT_EQ(values.text(values[2 + copy_idx]).data(), seen[copy_idx].data());
+  }
+  EXPECT_EQ(values.text(values[7]), "");
+  EXPECT_EQ(values.text(values[8]).data(), source.data());
+
+  // A copy shares the texts and appends apart: neither overwrites the other's.
+  ColumnValues copy = values;
+  const Cell mine = copy.push_text("copy");
+  const Cell theirs = values.push_text("orig");
+  EXPECT_EQ(copy.text(mine), "copy");
+  EXPECT_EQ(values.text(theirs), "orig");
+  EXPECT_EQ(copy.text(copy[3]), copied[1]);
+
+  // A moved-from column takes texts again in blocks of its own.
+  ColumnValues moved = std::move(copy);
+  copy.push_text("again");
+  EXPECT_EQ(copy.text(copy[copy.size() - 1]), "again");
+  EXPECT_EQ(moved.text(mine), "copy");
 }
 
 TEST(ColumnValuesTest, NanPayloadIsKeptBitForBit) {
