@@ -227,7 +227,8 @@ TEST(ArrowColumns, StringViewsAreReadInPlaceWithinTheirBuffers) {
 
   // A view outside its buffers, of a negative length or of text that is not UTF-8 is left to the adapters.
   const std::string broken = "\xff and more than twelve bytes";
-  const void* broken_buffers[] = {&validity, views.data(), broken.data(), sizes};
+  const std::int64_t broken_sizes[] = {static_cast<std::int64_t>(broken.size())};
+  const void* broken_buffers[] = {&validity, views.data(), broken.data(), broken_sizes};
   const std::pair<std::array<char, 16>, const void**> refused_cases[] = {
       {string_view_of(13, "", 1, 0), buffers},
       {string_view_of(13, "", 0, static_cast<std::int32_t>(data.size()) - 12), buffers},
