@@ -511,7 +511,7 @@ def indexed_text_columns(source: Source, schema: Any) -> list[str]:
                 pages = [entry for entry in meta.get(13, []) if entry.get(1) in _DATA_PAGES]
                 fits = bool(pages) and all(entry.get(2) in _INDEX_ENCODINGS for entry in pages)
                 indexed[name] = indexed.get(name, True) and fits
-    except (ValueError, IndexError, AttributeError, TypeError):
+    except (ValueError, IndexError, AttributeError, TypeError, RecursionError):  # nesting past any real footer
         return []
     if not footer.get(4):
         return []

@@ -278,6 +278,7 @@ def test_a_command_imports_only_what_it_needs(suffix, tmp_path):
     b"\x1c\x15\x00\x00\x04\x00\x00\x00PAR1",  # cut short inside a struct
     b"\x1d\x00\x00\x00\x03\x00\x00\x00PAR1",  # a type Thrift does not have
     b"\x00\x00\x00\x00\x00\x00\x00\x00PARE",  # an encrypted footer
+    b"\x1c" * 5000 + (5000).to_bytes(4, "little") + b"PAR1",  # structs nested past any real footer
 ])
 def test_a_footer_that_cannot_be_read_names_no_indexed_columns(tail):
     pa = pytest.importorskip("pyarrow")
