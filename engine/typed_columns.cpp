@@ -168,16 +168,9 @@ std::uint64_t row_count_of(const ColumnInput& column, const TypedColumn& typed) 
 
 // check_equal_lengths over columns of either form.
 Result<std::uint64_t> typed_row_count(const EngineColumns& input) {
-  if (input.columns.empty()) return std::uint64_t{0};
-  const std::uint64_t expected = row_count_of(input.columns.front(), input.typed.front());
-  for (std::size_t column_idx = 0; column_idx < input.columns.size(); ++column_idx) {
-    const std::uint64_t length = row_count_of(input.columns[column_idx], input.typed[column_idx]);
-    if (length != expected) {
-      return CoreError::value_error(
-          str_cat("Column '", input.columns[column_idx].name, "' has ", length, " values; expected ", expected));
-    }
-  }
-  return expected;
+  return check_equal_lengths(input.columns, [&](std::size_t column_idx) {
+    return row_count_of(input.columns[column_idx], input.typed[column_idx]);
+  });
 }
 
 // The typed columns profiled by the engine in the core's schedule of

@@ -3,10 +3,10 @@
 // read as their declared type as issues of their own and, on request, the
 // failing rows of every issue. `columns` is any dataset argument the other
 // functions take (column tuples, Arrow data or an Arrow plan), read with each
-// column's cells as they are (temporal columns as their numbers). The schema is a file (schema_path,
-// schema_columns None) or schema tuples (schema_path None); both are taken
-// and loaded as the core's two validation functions take them, with the same
-// errors. The columns are checked side by side on the pool; the issues come
+// column's cells as they are (temporal columns as their numbers). The schema
+// is a file (schema_path, schema_columns None) or schema tuples (schema_path
+// None); both are taken and loaded as the core's two validation functions
+// take them, with the same errors. The columns are checked side by side on the pool; the issues come
 // in the same order whatever the thread count.
 #include <optional>
 #include <string>
@@ -101,8 +101,8 @@ PyObject* validate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     } else {
       NOLT_ASSIGN_OR_RETURN(schema_columns, py::build_suggested_columns(std::move(taken_columns)));
     }
-    const std::vector<char> cells_fit = temporal_cells_fit(input, schema_columns);
     NOLT_ASSIGN_OR_RETURN(std::vector<DetailedIssue> issues, without_interpreter_lock([&] {
+                            const std::vector<char> cells_fit = temporal_cells_fit(input, schema_columns);
                             return validate_with_detail(input.columns, schema_columns, *context, cells_fit);
                           }));
     return py::detailed_report_to_dict(issues, failure_cases != 0);

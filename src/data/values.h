@@ -242,17 +242,26 @@ struct ColumnInput {
 
 // Every column must have the first column's length; the common length is the
 // row count (0 without columns).
-inline Result<std::uint64_t> check_equal_lengths(const std::vector<ColumnInput>& columns) {
+// `length_of(column_idx)` gives a column's length where its cells are not all
+// it holds (a caller may keep some columns in another form).
+template <class LengthOf>
+Result<std::uint64_t> check_equal_lengths(const std::vector<ColumnInput>& columns, LengthOf&& length_of) {
   if (columns.empty()) return std::uint64_t{0};
-  const std::uint64_t expected = columns.front().values.size();
-  for (const ColumnInput& column : columns) {
-    const std::uint64_t length = column.values.size();
+  const std::uint64_t expected = length_of(std::size_t{0});
+  for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
+    const std::uint64_t length = length_of(column_idx);
     if (length != expected) {
       return CoreError::value_error(
-          str_cat("Column '", column.name, "' has ", length, " values; expected ", expected));
+          str_cat("Column '", columns[column_idx].name, "' has ", length, " values; expected ", expected));
     }
   }
   return expected;
+}
+
+inline Result<std::uint64_t> check_equal_lengths(const std::vector<ColumnInput>& columns) {
+  return check_equal_lengths(columns, [&](std::size_t column_idx) -> std::uint64_t {
+    return columns[column_idx].values.size();
+  });
 }
 
 }  // namespace nolt

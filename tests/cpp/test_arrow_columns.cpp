@@ -39,6 +39,13 @@ struct Fixed {
   }
 };
 
+// One hand-built array of this format read whole as one chunk.
+bool read_array(const char* format, ArrowArray& array, LogicalType declared, ColumnValues& out) {
+  const ArrowSchema schema{format, nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, nullptr};
+  const Chunk chunk{&array, 0, array.length};
+  return read_column(schema, std::span<const Chunk>(&chunk, 1), declared, out);
+}
+
 // The cells as text: "null", integers, floats (shortest form), booleans, 'texts'.
 template <class Value>
 std::string read(Fixed<Value>& column, LogicalType declared, bool* handled = nullptr) {
@@ -213,10 +220,8 @@ TEST(ArrowColumns, StringViewsAreReadInPlaceWithinTheirBuffers) {
                                              string_view_of(0, "")};
   const void* buffers[] = {&validity, views.data(), data.data(), sizes};
   ArrowArray array{4, -1, 0, 4, 0, buffers, nullptr, nullptr, nullptr, nullptr};
-  ArrowSchema schema{"vu", nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, nullptr};
-  const Chunk chunk{&array, 0, 4};
   ColumnValues out;
-  ASSERT_TRUE(read_column(schema, std::span<const Chunk>(&chunk, 1), LogicalType::String, out));
+  ASSERT_TRUE(read_array("vu", array, LogicalType::String, out));
   ASSERT_EQ(out.size(), 4u);
   EXPECT_EQ(out.text(out[0]), "twelve bytes");
   EXPECT_EQ(out.text(out[0]).data(), views[0].data() + 4);
@@ -239,7 +244,7 @@ TEST(ArrowColumns, StringViewsAreReadInPlaceWithinTheirBuffers) {
     views[0] = bad;
     array.buffers = bad_buffers;
     ColumnValues refused;
-    EXPECT_FALSE(read_column(schema, std::span<const Chunk>(&chunk, 1), LogicalType::String, refused));
+    EXPECT_FALSE(read_array("vu", array, LogicalType::String, refused));
   }
 }
 
@@ -254,10 +259,8 @@ TEST(ArrowColumns, BuffersAtOddAddressesReadAlike) {
   for (const auto& [format, declared, expected] :
        {std::tuple{"l", LogicalType::Integer, "-3 1099511627776"}, std::tuple{"tsu:", LogicalType::Datetime,
         "'1969-12-31T23:59:59.999997' '1970-01-13T17:25:11.627776'"}}) {
-    ArrowSchema schema{format, nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, nullptr};
-    const Chunk chunk{&array, 0, 2};
     ColumnValues out;
-    ASSERT_TRUE(read_column(schema, std::span<const Chunk>(&chunk, 1), declared, out));
+    ASSERT_TRUE(read_array(format, array, declared, out));
     std::string text;
     for (const Cell& cell : out) {
       if (!text.empty()) text += ' ';
@@ -273,10 +276,8 @@ TEST(ArrowColumns, BuffersAtOddAddressesReadAlike) {
   std::memcpy(odd + 24, offsets, sizeof offsets);
   const void* text_buffers[] = {nullptr, odd + 24, "abc"};
   ArrowArray texts{2, 0, 0, 3, 0, text_buffers, nullptr, nullptr, nullptr, nullptr};
-  ArrowSchema text_schema{"U", nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, nullptr};
-  const Chunk chunk{&texts, 0, 2};
   ColumnValues out;
-  ASSERT_TRUE(read_column(text_schema, std::span<const Chunk>(&chunk, 1), LogicalType::String, out));
+  ASSERT_TRUE(read_array("U", texts, LogicalType::String, out));
   ASSERT_EQ(out.size(), 2u);
   EXPECT_EQ(out.text(out[0]), "ab");
   EXPECT_EQ(out.text(out[1]), "c");
