@@ -115,15 +115,23 @@ def test_no_growth_of_blocks_or_resident_memory(tmp_path):
     calls = make_calls(tmp_path)
     for name, call in calls.items():
         run(call, 50)  # warm caches (interned strings, free lists)
-        gc.collect()
-        blocks_before = sys.getallocatedblocks()
-        rss_before = resident_kib()
-        run(call, ROUNDS)
-        gc.collect()
-        block_growth = sys.getallocatedblocks() - blocks_before
-        rss_growth = resident_kib() - rss_before
+        # A leak grows in every batch; warming that outlasts the first batch
+        # (worker threads' free lists, pyarrow's pools) does not, so the
+        # smallest growth of a few batches is the one judged.
+        growths = []
+        for _ in range(1 if SANITIZED else 3):
+            gc.collect()
+            blocks_before = sys.getallocatedblocks()
+            rss_before = resident_kib()
+            run(call, ROUNDS)
+            gc.collect()
+            growths.append((sys.getallocatedblocks() - blocks_before, resident_kib() - rss_before))
+            if growths[-1][0] < 50 and growths[-1][1] < 4096:
+                break
         if SANITIZED:
             continue
+        block_growth = min(blocks for blocks, _ in growths)
+        rss_growth = min(kib for _, kib in growths)
         assert block_growth < 50, f"{name}: {block_growth} blocks more after {ROUNDS} calls"
         assert rss_growth < 4096, f"{name}: resident memory grew by {rss_growth} KiB"
 
