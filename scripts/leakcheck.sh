@@ -32,14 +32,36 @@ symbolizer="$(command -v llvm-symbolizer || true)"
 # A file, not standard input: worker processes started by spawning import it again.
 cat > "$logs/driver.py" <<'PY'
 import ctypes
+import gc
+import os
 import sys
+import time
 
 import pytest
 
+
+def settle(limit=15.0, still=1.0):
+    """Waits until no thread starts or ends for `still` seconds (at most `limit`): the leak
+    check stops every thread, and one ending meanwhile can fail the check itself."""
+    end = time.monotonic() + limit
+    last, since = None, time.monotonic()
+    while time.monotonic() < end:
+        threads = sorted(os.listdir("/proc/self/task"))
+        if threads != last:
+            last, since = threads, time.monotonic()
+        elif time.monotonic() - since >= still:
+            return
+        time.sleep(0.1)
+
+
 if __name__ == "__main__":
     status = pytest.main(["-q", "-p", "no:cacheprovider", *sys.argv[1:]])
-    # Reports through log_path; returns without ending the process.
-    ctypes.CDLL(None).__lsan_do_recoverable_leak_check()
+    sys.stdout.flush()
+    check = ctypes.CDLL(None).__lsan_do_recoverable_leak_check
+    gc.collect()
+    settle()
+    print(f"leakcheck: pytest ended with status {int(status)}; checking for leaks", file=sys.stderr, flush=True)
+    check()  # reports through log_path; returns without ending the process
     sys.exit(int(status))
 PY
 
@@ -58,6 +80,14 @@ reports=("$logs"/report.*)
 if grep -l -E "ERROR: AddressSanitizer|runtime error:" "${reports[@]}" /dev/null >/dev/null; then
   cat "${reports[@]}" >&2
   echo "leakcheck: sanitizer error" >&2
+  exit 1
+fi
+# The check itself can fail (a sanitizer's internal CHECK, a thread that could
+# not be stopped): then it found nothing, and it must not pass for a clean run.
+if grep -l -E "Sanitizer has encountered a fatal error|Sanitizer CHECK failed|Tracer caught signal" \
+    "${reports[@]}" /dev/null >/dev/null || [ "$status" -gt 128 ]; then
+  cat "${reports[@]}" /dev/null >&2
+  echo "leakcheck: the run or its leak check ended abnormally (status $status)" >&2
   exit 1
 fi
 # One leak record: from "Direct leak"/"Indirect leak" to the next blank line.

@@ -16,7 +16,6 @@ from __future__ import annotations
 
 import errno
 import os
-import secrets
 import stat
 from collections.abc import Iterable
 from contextlib import suppress
@@ -30,7 +29,7 @@ def _write_in_place(path: str, data: bytes) -> None:
 def _create_beside(folder: str) -> tuple[str, int]:
     """A new file in ``folder`` that no other writer picks, with a new file's mode (0666 less the umask)."""
     while True:
-        path = os.path.join(folder, f".nolt-{os.getpid()}-{secrets.token_hex(8)}.tmp")
+        path = os.path.join(folder, f".nolt-{os.getpid()}-{os.urandom(8).hex()}.tmp")
         try:
             return path, os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
         except FileExistsError:

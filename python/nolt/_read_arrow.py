@@ -16,11 +16,9 @@ import mmap
 import os
 from array import array
 from collections.abc import Iterator, Sequence
-from concurrent.futures import ThreadPoolExecutor
 from contextlib import contextmanager
 from typing import Any
 
-from nolt import _read_python
 from nolt._columns import optional_module
 from nolt._progress import CountingReader, Progress
 from nolt._readers import (
@@ -51,6 +49,13 @@ _FIRST_MICROSECOND, _LAST_MICROSECOND = -62135596800_000000, 253402300799_999999
 _FIRST_DAY = -719162  # 0001-01-01 in days since 1970-01-01
 
 
+def _python_engine() -> Any:
+    """The standard-library engine, which finds the row and line a refused file is refused for."""
+    from nolt import _read_python
+
+    return _read_python
+
+
 def _pa() -> Any:
     return optional_module("pyarrow")
 
@@ -69,6 +74,8 @@ def _arrow_type(logical_type: str | None) -> Any:
 
 
 def read_csv(source: Source, head: Head, options: ReadOptions, progress: Progress) -> Any:
+    from concurrent.futures import ThreadPoolExecutor  # imported here: no other format needs it
+
     pa = _pa()
     text = _parse(source, head, options, progress)
     arrays = []
@@ -81,7 +88,7 @@ def read_csv(source: Source, head: Head, options: ReadOptions, progress: Progres
             array = future.result()
         except CellError as error:
             _check_utf8(source, head, options, text)  # a byte that does not decode is reported first
-            raise cell_error(source, error, _read_python.line_of_row(source, head, options, error.row)) from None
+            raise cell_error(source, error, _python_engine().line_of_row(source, head, options, error.row)) from None
         if isinstance(array, list):  # a declared column with cells kept as written (tolerant)
             _check_utf8(source, head, options, text.column(head.names.index(name)))
         elif pa.types.is_string(array.type):
@@ -105,7 +112,7 @@ def _check_utf8(source: Source, head: Head, options: ReadOptions, text: Any) -> 
     try:
         text.validate(full=True)
     except _pa().ArrowInvalid:
-        _read_python.scan(source, head, options, keep=False)  # raises the error it finds
+        _python_engine().scan(source, head, options, keep=False)  # raises the error it finds
         raise
 
 
@@ -141,11 +148,11 @@ def _parse(source: Source, head: Head, options: ReadOptions, progress: Progress)
                 if "straddl" in str(error):
                     raise ReadError(f"{source.name}: a row is longer than 2 GiB, the most the pyarrow reader takes "
                                     "in one block; use --engine python") from None
-                _read_python.scan(source, head, options, keep=False)  # raises the error it finds
+                _python_engine().scan(source, head, options, keep=False)  # raises the error it finds
                 raise
     last = text.column(width - 1)[-1] if text.num_rows else None
     if last is not None and _left_open(source, head, options, last.as_buffer().to_pybytes() if last.is_valid else None):
-        _read_python.scan(source, head, options, keep=False)
+        _python_engine().scan(source, head, options, keep=False)
     return text
 
 
@@ -233,7 +240,7 @@ def decide(name: str, column: Any, declared: str | None, tolerant: bool = False)
     if converted is None and tolerant:
         return tolerant_cells(column.to_pylist(), declared)
     if converted is None:
-        raise _read_python.misfit(name, column.to_pylist(), declared)
+        raise _python_engine().misfit(name, column.to_pylist(), declared)
     return converted
 
 
