@@ -37,15 +37,23 @@ Result<std::uint64_t> each_value(const ColumnValues& values, const ExecutionCont
 
 // A temporal column's values sorted: their runs are its distinct values (a
 // value's text is a function of it that tells values apart), its ends the
-// earliest and latest instants.
-Status profile_temporal(const ColumnValues& values, ColumnProfile& profile, TypedSummary& summary,
-                        ColumnWorkspace& workspace, const ExecutionContext& context) {
-  workspace.reserve(values.size());
-  std::uint64_t* keys = workspace.first();
+// earliest and latest instants. Read as keys, they are sorted where they are.
+Status profile_temporal(const ColumnValues& values, arrow::TypedColumn& typed, ColumnProfile& profile,
+                        TypedSummary& summary, ColumnWorkspace& workspace, const ExecutionContext& context) {
+  std::uint64_t* keys = nullptr;
   std::size_t count = 0;
-  NOLT_ASSIGN_OR_RETURN(profile.null_count, each_value(values, context, [&](std::size_t, const Cell& cell) {
-                          keys[count++] = integer_order_key(cell.as_integer());
-                        }));
+  if (typed.keys_only) {
+    workspace.reserve(typed.numbers.key_count);
+    keys = typed.numbers.keys.data();
+    count = typed.numbers.key_count;
+    profile.null_count = typed.numbers.counts.null_count;
+  } else {
+    workspace.reserve(values.size());
+    keys = workspace.first();
+    NOLT_ASSIGN_OR_RETURN(profile.null_count, each_value(values, context, [&](std::size_t, const Cell& cell) {
+                            keys[count++] = integer_order_key(cell.as_integer());
+                          }));
+  }
   if (count == 0) return Status();
   NOLT_ASSIGN_OR_RETURN(const std::span<std::uint64_t> sorted,
                         sort_keys(std::span<std::uint64_t>(keys, count),
@@ -60,14 +68,19 @@ Status profile_temporal(const ColumnValues& values, ColumnProfile& profile, Type
 
 // A dictionary column's text indexes tallied: the texts that occur are its
 // distinct values (each text has one index).
-Status profile_dictionary(const ColumnValues& values, const TypedColumn& typed, ColumnProfile& profile,
+Status profile_dictionary(const ColumnValues& values, TypedColumn& typed, ColumnProfile& profile,
                           TypedSummary& summary, const ExecutionContext& context) {
   std::vector<TextTally>& tallies = summary.tallies;
-  tallies.assign(typed.texts.size(), TextTally{});
-  NOLT_ASSIGN_OR_RETURN(profile.null_count, each_value(values, context, [&](std::size_t row_idx, const Cell& cell) {
-                          TextTally& tally = tallies[static_cast<std::size_t>(cell.as_integer())];
-                          if (tally.count++ == 0) tally.first_row = row_idx;
-                        }));
+  if (typed.keys_only) {  // tallied as read
+    tallies = std::move(typed.tallies);
+    profile.null_count = typed.numbers.counts.null_count;
+  } else {
+    tallies.assign(typed.texts.size(), TextTally{});
+    NOLT_ASSIGN_OR_RETURN(profile.null_count, each_value(values, context, [&](std::size_t row_idx, const Cell& cell) {
+                            TextTally& tally = tallies[static_cast<std::size_t>(cell.as_integer())];
+                            if (tally.count++ == 0) tally.first_row = row_idx;
+                          }));
+  }
   profile.unique_count = static_cast<std::uint64_t>(
       std::count_if(tallies.begin(), tallies.end(), [](const TextTally& tally) { return tally.count != 0; }));
   return Status();
@@ -152,8 +165,8 @@ void profile_booleans(const TypedColumn& typed, ColumnProfile& profile) {
 // left after reading.
 std::uint64_t typed_cost(const TypedColumn& typed, const ColumnValues& values) noexcept {
   switch (typed.kind) {
-    case TypedColumn::Kind::Temporal: return 8 * values.size();
-    case TypedColumn::Kind::Dictionary: return 2 * values.size();
+    case TypedColumn::Kind::Temporal: return 8 * (typed.keys_only ? typed.numbers.key_count : values.size());
+    case TypedColumn::Kind::Dictionary: return typed.keys_only ? typed.tallies.size() : 2 * values.size();
     case TypedColumn::Kind::Number: return 8 * typed.numbers.key_count;
     case TypedColumn::Kind::Boolean:
     case TypedColumn::Kind::None: break;
@@ -162,8 +175,7 @@ std::uint64_t typed_cost(const TypedColumn& typed, const ColumnValues& values) n
 }
 
 std::uint64_t row_count_of(const ColumnInput& column, const TypedColumn& typed) noexcept {
-  const bool keys_only = typed.kind == TypedColumn::Kind::Number || typed.kind == TypedColumn::Kind::Boolean;
-  return keys_only ? typed.numbers.row_count : column.values.size();
+  return typed.keys_only ? typed.numbers.row_count : column.values.size();
 }
 
 // check_equal_lengths over columns of either form.
@@ -193,7 +205,7 @@ Result<TypedProfile> profile_typed(EngineColumns& input, ProfilePlain&& profile_
     TypedSummary& summary = summaries[column_idx];
     switch (typed.kind) {
       case TypedColumn::Kind::Temporal:
-        return profile_temporal(columns[column_idx].values, profile, summary, workspace, column_context);
+        return profile_temporal(columns[column_idx].values, typed, profile, summary, workspace, column_context);
       case TypedColumn::Kind::Dictionary:
         return profile_dictionary(columns[column_idx].values, typed, profile, summary, column_context);
       case TypedColumn::Kind::Number:

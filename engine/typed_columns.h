@@ -31,10 +31,7 @@ struct EngineColumns {
 
 // What profiling a typed column learns beyond its profile, for its details
 // and observed values.
-struct TextTally {
-  std::uint64_t count = 0;
-  std::uint64_t first_row = 0;
-};
+using arrow::TextTally;
 struct TypedSummary {
   // Temporal: the smallest and the largest value (when the column has one).
   std::int64_t low = 0;
