@@ -747,7 +747,7 @@ class ChunkReader {
   Form form_;
   ColumnValues& out_;
   DictionaryTexts* dictionary_texts_;
-  NumberKeys* keys_;  // numbers and booleans read as keys, not cells
+  NumberKeys* keys_;  // no cells: numbers and temporal values as keys, booleans counted, dictionary indexes tallied
   const std::uint8_t* validity_ = nullptr;
 };
 

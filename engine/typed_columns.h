@@ -52,7 +52,8 @@ struct TypedProfile {
 // context's threads), a dictionary column's that of its text indexes
 // (tallied), a number column's from its keys as the core's walk over cells
 // would make them. The keys are sorted where they are, so the columns are
-// profiled once (by one of the three functions here).
+// profiled once (by one of the three functions here), and they must have been
+// read with every typed form (TypedForms::All: keys and tallies, no cells).
 Result<TypedProfile> profile_typed_columns(EngineColumns& input, const ExecutionContext& context);
 
 // Room for the texts that the details of one typed column show.
