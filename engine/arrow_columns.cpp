@@ -249,6 +249,9 @@ class DictionaryTexts {
     return std::equal(last_buffers_.begin(), last_buffers_.end(), dictionary.buffers) ? &last_indexes_ : nullptr;
   }
 
+  std::vector<TextTally>& tallies() noexcept { return typed_.tallies; }
+  std::uint64_t rows_read = 0;  // the rows of the chunks tallied so far
+
   // The index of the text of every entry of one chunk's dictionary (-1 for a
   // null entry); the entries are kept for the texts' views.
   const std::vector<std::int64_t>& index_entries(const ArrowArray& dictionary, std::unique_ptr<ColumnValues> entries) {
@@ -261,6 +264,7 @@ class DictionaryTexts {
       if (inserted) typed_.texts.push_back(text);
       last_indexes_[entry_idx] = found->second;
     }
+    if (typed_.keys_only) typed_.tallies.resize(typed_.texts.size());
     typed_.entries.push_back(std::move(entries));
     last_buffers_.assign(dictionary.buffers, dictionary.buffers + dictionary.n_buffers);
     last_length_ = dictionary.length;
@@ -604,21 +608,29 @@ class ChunkReader {
 
   // The values themselves, refused where their text would be: every accepted
   // interval of values is one range, so its ends decide.
+  // With keys_, their integer_order_key instead of cells.
   template <class T>
   bool read_temporal_values(const TemporalFormat& temporal) {
     const Values<T> data = values<T>();
     std::int64_t low = std::numeric_limits<std::int64_t>::max();
     std::int64_t high = std::numeric_limits<std::int64_t>::min();
     bool midnight = true;
-    each_row([&](std::int64_t position) {
+    const auto value_at = [&](std::int64_t position) {
       const std::int64_t value = data[position];
       low = value < low ? value : low;
       high = value > high ? value : high;
       if constexpr (std::is_same_v<T, std::int64_t>) {
         if (temporal.date64()) midnight = midnight && TemporalFormat::on_midnight(value);
       }
-      out_.push_integer(value);
-    });
+      return value;
+    };
+    if (keys_ != nullptr) {
+      std::uint64_t* out = keys_->keys.data() + keys_->key_count;
+      each_row_to_keys([&](std::int64_t position) { *out++ = integer_order_key(value_at(position)); });
+      keys_->key_count = static_cast<std::size_t>(out - keys_->keys.data());
+    } else {
+      each_row([&](std::int64_t position) { out_.push_integer(value_at(position)); });
+    }
     if (low > high) return true;  // no value
     return midnight && temporal.in_range(low) && temporal.in_range(high);
   }
@@ -648,11 +660,34 @@ class ChunkReader {
     return in_range;
   }
 
-  // Each row as the index of its entry's text among the column's distinct texts.
+  // Each row as the index of its entry's text among the column's distinct
+  // texts; with keys_, tallied instead (a null entry counts as a null).
   template <class Index>
   bool append_dictionary_indexes(const std::vector<std::int64_t>& text_indexes) {
     const Values<Index> indexes = values<Index>();
     bool in_range = true;
+    if (keys_ != nullptr) {
+      std::vector<TextTally>& tallies = dictionary_texts_->tallies();
+      const std::uint64_t first_row = dictionary_texts_->rows_read;  // the rows of the chunks before
+      std::uint64_t null_entries = 0;
+      each_row_to_keys([&](std::int64_t position) {
+        const auto index = static_cast<std::int64_t>(indexes[position]);
+        if (index < 0 || static_cast<std::uint64_t>(index) >= text_indexes.size()) {
+          in_range = false;
+          return;
+        }
+        const std::int64_t text_idx = text_indexes[static_cast<std::size_t>(index)];
+        if (text_idx < 0) {
+          ++null_entries;
+          return;
+        }
+        TextTally& tally = tallies[static_cast<std::size_t>(text_idx)];
+        if (tally.count++ == 0) tally.first_row = first_row + static_cast<std::uint64_t>(position - start_);
+      });
+      keys_->counts.null_count += null_entries;
+      dictionary_texts_->rows_read += static_cast<std::uint64_t>(length_);
+      return in_range;
+    }
     each_row([&](std::int64_t position) {
       const auto index = static_cast<std::int64_t>(indexes[position]);
       if (index < 0 || static_cast<std::uint64_t>(index) >= text_indexes.size()) {
@@ -712,7 +747,7 @@ class ChunkReader {
   Form form_;
   ColumnValues& out_;
   DictionaryTexts* dictionary_texts_;
-  NumberKeys* keys_;  // numbers and booleans read as keys, not cells
+  NumberKeys* keys_;  // no cells: numbers and temporal values as keys, booleans counted, dictionary indexes tallied
   const std::uint8_t* validity_ = nullptr;
 };
 
@@ -749,7 +784,8 @@ bool read_chunks(const ArrowSchema& schema, std::span<const Chunk> chunks, Form 
   for (const Chunk& chunk : chunks) cell_count += static_cast<std::size_t>(chunk.length < 0 ? 0 : chunk.length);
   if (keys != nullptr) {
     keys->row_count = cell_count;
-    keys->keys.resize_discard(cell_count);
+    // Booleans are counted and dictionary indexes tallied: only the others have keys.
+    if (dictionary_texts == nullptr && std::string_view(schema.format) != "b") keys->keys.resize_discard(cell_count);
   } else {
     out = ColumnValues::viewing();
     out.reserve(cell_count);
@@ -780,16 +816,19 @@ bool read_typed_column(const ArrowSchema& schema, std::span<const Chunk> chunks,
       (declared == LogicalType::Datetime || declared == LogicalType::Unknown)) {
     typed.kind = TypedColumn::Kind::Temporal;
     typed.format = schema.format;
-    return read_chunks(schema, chunks, Form::Typed, out, nullptr);
+    typed.keys_only = with_numbers;
+    return read_chunks(schema, chunks, Form::Typed, out, nullptr, with_numbers ? &typed.numbers : nullptr);
   }
   if (*form == Form::Natural && *natural == LogicalType::Categorical && (as_text || declared == LogicalType::Unknown)) {
     typed.kind = TypedColumn::Kind::Dictionary;
+    typed.keys_only = with_numbers;
     DictionaryTexts texts(typed);
-    return read_chunks(schema, chunks, Form::Typed, out, &texts);
+    return read_chunks(schema, chunks, Form::Typed, out, &texts, with_numbers ? &typed.numbers : nullptr);
   }
   if (with_numbers && *form == Form::Natural && declared == *natural &&
       (*natural == LogicalType::Integer || *natural == LogicalType::Float || *natural == LogicalType::Boolean)) {
     typed.kind = *natural == LogicalType::Boolean ? TypedColumn::Kind::Boolean : TypedColumn::Kind::Number;
+    typed.keys_only = true;
     return read_chunks(schema, chunks, Form::Typed, out, nullptr, &typed.numbers);
   }
   return read_chunks(schema, chunks, *form, out, nullptr);

@@ -149,9 +149,13 @@ bool read_column(const ArrowSchema& schema, std::span<const Chunk> chunks, Logic
 //   time units or epoch units of `format`), an Integer cell; within one column
 //   the ISO 8601 text is a strictly increasing function of that value, so equal
 //   values are equal texts and the smallest value is the earliest instant.
+//   With `with_numbers` there are no cells (`keys_only`): `numbers` holds the
+//   integer_order_key of each value, in row order, and counts the nulls.
 // - Dictionary: every cell is the index of its entry's text in `texts` (one
 //   index per distinct text over every chunk's dictionary; a null entry is a
-//   null cell), an Integer cell.
+//   null cell), an Integer cell. With `with_numbers` there are no cells
+//   (`keys_only`): `tallies` holds per text how often and where first it
+//   occurs, `numbers` counts the rows and the nulls.
 // - Number: no cells; `numbers` holds the keys of the values (an integer
 //   column's integer_order_key of each value, a float column's order_key of
 //   each finite value), in row order, and counts the others.
@@ -166,13 +170,21 @@ struct NumberKeys {
   bool first_true = false;  // the first value of a boolean column that has one
 };
 
+// How often a dictionary column's text occurs, and in which row first.
+struct TextTally {
+  std::uint64_t count = 0;
+  std::uint64_t first_row = 0;
+};
+
 struct TypedColumn {
   enum class Kind : std::uint8_t { None, Temporal, Dictionary, Number, Boolean };
   Kind kind = Kind::None;
   std::string format;                   // Temporal: the Arrow format of the values
   std::vector<std::string_view> texts;  // Dictionary: the distinct texts, as `entries` view them
   std::vector<std::unique_ptr<ColumnValues>> entries;
-  NumberKeys numbers;                   // Number, Boolean
+  std::vector<TextTally> tallies;       // Dictionary when keys_only: one per text
+  NumberKeys numbers;                   // Number, Boolean, and Temporal or Dictionary when keys_only
+  bool keys_only = false;               // no cells: Number, Boolean, and the others read with numbers
 };
 
 // read_column, but where a column of this declared type can be held as a

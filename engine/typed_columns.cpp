@@ -15,37 +15,15 @@ using arrow::TypedColumn;
 
 bool is_typed(const TypedColumn& typed) noexcept { return typed.kind != TypedColumn::Kind::None; }
 
-// Calls visit(row_idx, cell) for each non-null cell, asking the context to go
-// on every kInterruptStride rows. Returns the null count.
-template <class Visit>
-Result<std::uint64_t> each_value(const ColumnValues& values, const ExecutionContext& context, Visit&& visit) {
-  std::uint64_t null_count = 0;
-  const Cell* cells = values.cells().data();
-  for (std::size_t begin = 0; begin < values.size(); begin += kInterruptStride) {
-    if (begin != 0) NOLT_TRY(context.check());
-    const std::size_t end = std::min(values.size(), begin + kInterruptStride);
-    for (std::size_t row_idx = begin; row_idx < end; ++row_idx) {
-      if (cells[row_idx].is_null()) {
-        ++null_count;
-      } else {
-        visit(row_idx, cells[row_idx]);
-      }
-    }
-  }
-  return null_count;
-}
-
-// A temporal column's values sorted: their runs are its distinct values (a
-// value's text is a function of it that tells values apart), its ends the
-// earliest and latest instants.
-Status profile_temporal(const ColumnValues& values, ColumnProfile& profile, TypedSummary& summary,
+// A temporal column's keys sorted where they are: their runs are its distinct
+// values (a value's text is a function of it that tells values apart), its
+// ends the earliest and latest instants.
+Status profile_temporal(arrow::NumberKeys& numbers, ColumnProfile& profile, TypedSummary& summary,
                         ColumnWorkspace& workspace, const ExecutionContext& context) {
-  workspace.reserve(values.size());
-  std::uint64_t* keys = workspace.first();
-  std::size_t count = 0;
-  NOLT_ASSIGN_OR_RETURN(profile.null_count, each_value(values, context, [&](std::size_t, const Cell& cell) {
-                          keys[count++] = integer_order_key(cell.as_integer());
-                        }));
+  const std::size_t count = numbers.key_count;
+  std::uint64_t* keys = numbers.keys.data();
+  profile.null_count = numbers.counts.null_count;
+  workspace.reserve(count);
   if (count == 0) return Status();
   NOLT_ASSIGN_OR_RETURN(const std::span<std::uint64_t> sorted,
                         sort_keys(std::span<std::uint64_t>(keys, count),
@@ -58,19 +36,14 @@ Status profile_temporal(const ColumnValues& values, ColumnProfile& profile, Type
   return Status();
 }
 
-// A dictionary column's text indexes tallied: the texts that occur are its
+// A dictionary column, tallied as it was read: the texts that occur are its
 // distinct values (each text has one index).
-Status profile_dictionary(const ColumnValues& values, const TypedColumn& typed, ColumnProfile& profile,
-                          TypedSummary& summary, const ExecutionContext& context) {
+void profile_dictionary(TypedColumn& typed, ColumnProfile& profile, TypedSummary& summary) {
   std::vector<TextTally>& tallies = summary.tallies;
-  tallies.assign(typed.texts.size(), TextTally{});
-  NOLT_ASSIGN_OR_RETURN(profile.null_count, each_value(values, context, [&](std::size_t row_idx, const Cell& cell) {
-                          TextTally& tally = tallies[static_cast<std::size_t>(cell.as_integer())];
-                          if (tally.count++ == 0) tally.first_row = row_idx;
-                        }));
+  tallies = std::move(typed.tallies);
+  profile.null_count = typed.numbers.counts.null_count;
   profile.unique_count = static_cast<std::uint64_t>(
       std::count_if(tallies.begin(), tallies.end(), [](const TextTally& tally) { return tally.count != 0; }));
-  return Status();
 }
 
 // The indexes of the texts that occur, by first appearance.
@@ -150,11 +123,11 @@ void profile_booleans(const TypedColumn& typed, ColumnProfile& profile) {
 
 // What each column costs, as column_cost counts it: the typed columns' work
 // left after reading.
-std::uint64_t typed_cost(const TypedColumn& typed, const ColumnValues& values) noexcept {
+std::uint64_t typed_cost(const TypedColumn& typed) noexcept {
   switch (typed.kind) {
-    case TypedColumn::Kind::Temporal: return 8 * values.size();
-    case TypedColumn::Kind::Dictionary: return 2 * values.size();
+    case TypedColumn::Kind::Temporal:
     case TypedColumn::Kind::Number: return 8 * typed.numbers.key_count;
+    case TypedColumn::Kind::Dictionary: return typed.tallies.size();
     case TypedColumn::Kind::Boolean:
     case TypedColumn::Kind::None: break;
   }
@@ -162,8 +135,7 @@ std::uint64_t typed_cost(const TypedColumn& typed, const ColumnValues& values) n
 }
 
 std::uint64_t row_count_of(const ColumnInput& column, const TypedColumn& typed) noexcept {
-  const bool keys_only = typed.kind == TypedColumn::Kind::Number || typed.kind == TypedColumn::Kind::Boolean;
-  return keys_only ? typed.numbers.row_count : column.values.size();
+  return typed.keys_only ? typed.numbers.row_count : column.values.size();
 }
 
 // check_equal_lengths over columns of either form.
@@ -185,7 +157,7 @@ Result<TypedProfile> profile_typed(EngineColumns& input, ProfilePlain&& profile_
   caller.costs.resize(columns.size());
   for (std::size_t column_idx = 0; column_idx < columns.size(); ++column_idx) {
     caller.owned[column_idx] = is_typed(input.typed[column_idx]) ? 1 : 0;
-    caller.costs[column_idx] = typed_cost(input.typed[column_idx], columns[column_idx].values);
+    caller.costs[column_idx] = typed_cost(input.typed[column_idx]);
   }
   caller.profile = [&](std::size_t column_idx, ColumnWorkspace& workspace, const ExecutionContext& column_context,
                        ColumnProfile& profile) -> Status {
@@ -193,9 +165,10 @@ Result<TypedProfile> profile_typed(EngineColumns& input, ProfilePlain&& profile_
     TypedSummary& summary = summaries[column_idx];
     switch (typed.kind) {
       case TypedColumn::Kind::Temporal:
-        return profile_temporal(columns[column_idx].values, profile, summary, workspace, column_context);
+        return profile_temporal(typed.numbers, profile, summary, workspace, column_context);
       case TypedColumn::Kind::Dictionary:
-        return profile_dictionary(columns[column_idx].values, typed, profile, summary, column_context);
+        profile_dictionary(typed, profile, summary);
+        return Status();
       case TypedColumn::Kind::Number:
         return profile_numbers(typed.numbers, columns[column_idx].logical_type, profile, summary, workspace,
                                column_context);

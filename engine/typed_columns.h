@@ -31,10 +31,7 @@ struct EngineColumns {
 
 // What profiling a typed column learns beyond its profile, for its details
 // and observed values.
-struct TextTally {
-  std::uint64_t count = 0;
-  std::uint64_t first_row = 0;
-};
+using arrow::TextTally;
 struct TypedSummary {
   // Temporal: the smallest and the largest value (when the column has one).
   std::int64_t low = 0;
@@ -55,7 +52,8 @@ struct TypedProfile {
 // context's threads), a dictionary column's that of its text indexes
 // (tallied), a number column's from its keys as the core's walk over cells
 // would make them. The keys are sorted where they are, so the columns are
-// profiled once (by one of the three functions here).
+// profiled once (by one of the three functions here), and they must have been
+// read with every typed form (TypedForms::All: keys and tallies, no cells).
 Result<TypedProfile> profile_typed_columns(EngineColumns& input, const ExecutionContext& context);
 
 // Room for the texts that the details of one typed column show.

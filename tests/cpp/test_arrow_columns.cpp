@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "arrow_columns.h"
+#include "profiling/total_order.h"
 
 namespace nolt::arrow {
 namespace {
@@ -120,23 +121,34 @@ TEST(ArrowColumns, TemporalValuesGiveTheirTextsAndAreRefusedWhereTheTextsAre) {
   for (const Case& test_case : cases) {
     Fixed<std::int64_t> column(test_case.format, test_case.values, 0b11111101);  // the second row null
     const Chunk chunk{&column.array, 0, column.array.length};
+    const std::span<const Chunk> chunks(&chunk, 1);
     ColumnValues texts;
     ColumnValues values;
+    ColumnValues no_cells;
     TypedColumn typed;
-    const bool as_text = read_column(column.schema, std::span<const Chunk>(&chunk, 1), LogicalType::Datetime, texts);
-    const bool as_values = read_typed_column(column.schema, std::span<const Chunk>(&chunk, 1), LogicalType::Datetime,
-                                             values, typed);
+    TypedColumn keyed;  // read with the numbers: keys instead of cells
+    const bool as_text = read_column(column.schema, chunks, LogicalType::Datetime, texts);
+    const bool as_values = read_typed_column(column.schema, chunks, LogicalType::Datetime, values, typed, false);
+    const bool as_keys = read_typed_column(column.schema, chunks, LogicalType::Datetime, no_cells, keyed);
     ASSERT_EQ(as_values, as_text) << test_case.format << " " << test_case.values[0];
+    ASSERT_EQ(as_keys, as_text) << test_case.format << " " << test_case.values[0];
     if (!as_text) continue;
     ASSERT_EQ(typed.kind, TypedColumn::Kind::Temporal);
     ASSERT_EQ(values.size(), texts.size());
+    std::vector<std::uint64_t> keys;
     for (std::size_t row_idx = 0; row_idx < values.size(); ++row_idx) {
       ASSERT_EQ(values[row_idx].is_null(), texts[row_idx].is_null());
       if (values[row_idx].is_null()) continue;
+      keys.push_back(integer_order_key(values[row_idx].as_integer()));
       char text[48];
       const std::size_t size = temporal_text(typed.format, values[row_idx].as_integer(), text);
       EXPECT_EQ(std::string_view(text, size), texts.text(texts[row_idx]));
     }
+    EXPECT_TRUE(keyed.keys_only && no_cells.size() == 0);
+    EXPECT_EQ(std::vector<std::uint64_t>(keyed.numbers.keys.data(), keyed.numbers.keys.data() + keyed.numbers.key_count),
+              keys);
+    EXPECT_EQ(keyed.numbers.counts.null_count, values.size() - keys.size());
+    EXPECT_EQ(keyed.numbers.row_count, values.size());
   }
 }
 
@@ -195,6 +207,55 @@ TEST(ArrowColumns, TextsViewsAndDictionariesAreText) {
   bool handled = true;
   read(codes, LogicalType::Categorical, &handled);
   EXPECT_FALSE(handled);
+}
+
+// Read with the numbers, a dictionary column's rows are tallied per text over
+// its chunks (whose dictionaries differ) as its index cells would count them.
+TEST(ArrowColumns, DictionaryTalliesCountTheIndexCells) {
+  const std::string first_data = "xy";
+  const std::int32_t first_offsets[] = {0, 1, 1, 2};
+  const std::uint8_t first_valid = 0b101;  // "x", null, "y"
+  const void* first_buffers[] = {&first_valid, first_offsets, first_data.data()};
+  ArrowArray first_texts{3, 1, 0, 3, 0, first_buffers, nullptr, nullptr, nullptr, nullptr};
+  const std::string second_data = "yz";
+  const std::int32_t second_offsets[] = {0, 1, 2};
+  const void* second_buffers[] = {nullptr, second_offsets, second_data.data()};
+  ArrowArray second_texts{2, 0, 0, 3, 0, second_buffers, nullptr, nullptr, nullptr, nullptr};
+  ArrowSchema text_schema{"u", nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, nullptr};
+  Fixed<std::int8_t> first("c", {2, 1, 0, 2}, 0b1011);  // "y", a null entry, a null row, "y"
+  Fixed<std::int8_t> second("c", {1, 0, 0});            // "z", "y", "y"
+  first.array.dictionary = &first_texts;
+  second.array.dictionary = &second_texts;
+  first.schema.dictionary = &text_schema;
+  const Chunk chunks[] = {{&first.array, 0, 4}, {&second.array, 0, 3}};
+  ColumnValues cells;
+  ColumnValues no_cells;
+  TypedColumn indexed;
+  TypedColumn tallied;
+  ASSERT_TRUE(read_typed_column(first.schema, chunks, LogicalType::Categorical, cells, indexed, false));
+  ASSERT_TRUE(read_typed_column(first.schema, chunks, LogicalType::Categorical, no_cells, tallied));
+  std::vector<TextTally> expected(indexed.texts.size());
+  std::uint64_t nulls = 0;
+  for (std::size_t row_idx = 0; row_idx < cells.size(); ++row_idx) {
+    if (cells[row_idx].is_null()) {
+      ++nulls;
+      continue;
+    }
+    TextTally& tally = expected[static_cast<std::size_t>(cells[row_idx].as_integer())];
+    if (tally.count++ == 0) tally.first_row = row_idx;
+  }
+  EXPECT_EQ(indexed.texts, (std::vector<std::string_view>{"x", "y", "z"}));
+  EXPECT_EQ(tallied.texts, indexed.texts);
+  EXPECT_TRUE(tallied.keys_only && no_cells.empty());
+  ASSERT_EQ(tallied.tallies.size(), expected.size());
+  for (std::size_t text_idx = 0; text_idx < expected.size(); ++text_idx) {
+    EXPECT_EQ(std::tie(tallied.tallies[text_idx].count, tallied.tallies[text_idx].first_row),
+              std::tie(expected[text_idx].count, expected[text_idx].first_row))
+        << text_idx;
+  }
+  EXPECT_EQ(tallied.numbers.counts.null_count, nulls);
+  EXPECT_EQ(tallied.numbers.row_count, cells.size());
+  EXPECT_EQ(nulls, 2u);
 }
 
 // A string view: the length, then the text inline or its first bytes, buffer and offset.
