@@ -408,9 +408,11 @@ def _parquet_file(source: Source, dictionaries: Sequence[str] = ()) -> Any:
     is read, not mapped: a mapped file cut short by another program while it is read would end
     the process with a bus error instead of a read error."""
     pa, parquet = _pa(), optional_module("pyarrow.parquet")
+    # pre_buffer: a row group's column chunks are fetched in a few large reads, not page by page.
+    options = {"read_dictionary": dictionaries or None, "pre_buffer": True}
     if source.content is not None:
-        return parquet.ParquetFile(pa.BufferReader(source.content), read_dictionary=dictionaries or None)
-    return parquet.ParquetFile(source.path, read_dictionary=dictionaries or None)
+        return parquet.ParquetFile(pa.BufferReader(source.content), **options)
+    return parquet.ParquetFile(source.path, **options)
 
 
 # -- Parquet columns stored as dictionary indexes ------------------------------------------------
