@@ -283,6 +283,12 @@ class DictionaryTexts {
 
 // --- one chunk --------------------------------------------------------------
 
+// A number chunk's buffers: validity and values, the values absent only
+// where there are no rows.
+bool number_buffers_usable(const ArrowArray& array, std::int64_t length) noexcept {
+  return array.n_buffers == 2 && (array.buffers[1] != nullptr || length == 0);
+}
+
 class ChunkReader {
  public:
   ChunkReader(const ArrowSchema& schema, const ArrowArray& array, std::int64_t parent_offset, std::int64_t length,
@@ -376,7 +382,7 @@ class ChunkReader {
     bool fits = true;
     if (keys_ != nullptr) {
       // The cells' rule: every value as it is, an unsigned one past the 64-bit integers refused.
-      std::uint64_t* out = keys_->keys.data() + keys_->key_count;
+      std::uint64_t* out = keys_->key_data() + keys_->key_count;
       each_row_to_keys([&](std::int64_t position) {
         const T value = data[position];
         if constexpr (std::is_same_v<T, std::uint64_t>) {
@@ -384,7 +390,7 @@ class ChunkReader {
         }
         *out++ = integer_order_key(static_cast<std::int64_t>(value));
       });
-      keys_->key_count = static_cast<std::size_t>(out - keys_->keys.data());
+      keys_->key_count = static_cast<std::size_t>(out - keys_->key_data());
       return fits;
     }
     if (form_ == Form::Text) {
@@ -406,7 +412,8 @@ class ChunkReader {
   }
 
   bool read_integers() {
-    if (array_.n_buffers != 2 || array_.buffers[1] == nullptr) return length_ == 0 && array_.n_buffers == 2;
+    if (!number_buffers_usable(array_, length_)) return false;
+    if (array_.buffers[1] == nullptr) return true;  // no rows
     switch (format_[0]) {
       case 'c': return append_integers<std::int8_t>();
       case 'C': return append_integers<std::uint8_t>();
@@ -486,13 +493,13 @@ class ChunkReader {
   }
 
   bool read_floats() {
-    if (form_ == Form::Text || array_.n_buffers != 2) return false;
-    if (array_.buffers[1] == nullptr) return length_ == 0;
+    if (form_ == Form::Text || !number_buffers_usable(array_, length_)) return false;
+    if (array_.buffers[1] == nullptr) return true;  // no rows
     if (keys_ != nullptr) {
-      std::uint64_t* out = keys_->keys.data() + keys_->key_count;
+      std::uint64_t* out = keys_->key_data() + keys_->key_count;
       NumericKeyCounts& counts = keys_->counts;
       float_keys([&](double value) { out += float_key(value, out, counts) ? 1 : 0; });
-      keys_->key_count = static_cast<std::size_t>(out - keys_->keys.data());
+      keys_->key_count = static_cast<std::size_t>(out - keys_->key_data());
       return true;
     }
     if (format_ == "g") {
@@ -625,9 +632,9 @@ class ChunkReader {
       return value;
     };
     if (keys_ != nullptr) {
-      std::uint64_t* out = keys_->keys.data() + keys_->key_count;
+      std::uint64_t* out = keys_->key_data() + keys_->key_count;
       each_row_to_keys([&](std::int64_t position) { *out++ = integer_order_key(value_at(position)); });
-      keys_->key_count = static_cast<std::size_t>(out - keys_->keys.data());
+      keys_->key_count = static_cast<std::size_t>(out - keys_->key_data());
     } else {
       each_row([&](std::int64_t position) { out_.push_integer(value_at(position)); });
     }
@@ -799,7 +806,32 @@ bool read_chunks(const ArrowSchema& schema, std::span<const Chunk> chunks, Form 
   return true;
 }
 
+// Whether a number column's keys can be read later, where they are sorted:
+// where its chunks' structure alone shows that ChunkReader reads them (every
+// value of an unsigned 64-bit column must be seen first).
+bool keys_read_later(const ArrowSchema& schema, std::span<const Chunk> chunks) {
+  if (std::string_view(schema.format) == "L") return false;
+  return std::all_of(chunks.begin(), chunks.end(), [](const Chunk& chunk) {
+    return chunk.length >= 0 && chunk.offset + chunk.array->offset >= 0 &&
+           number_buffers_usable(*chunk.array, chunk.length);
+  });
+}
+
 }  // namespace
+
+bool read_number_keys(TypedColumn& typed, std::uint64_t* into) {
+  NumberKeys& numbers = typed.numbers;
+  numbers.into = into;
+  ColumnValues unused;
+  bool read = true;
+  for (const Chunk& chunk : typed.deferred_chunks) {
+    read = read && ChunkReader(*typed.deferred_schema, *chunk.array, chunk.offset, chunk.length, Form::Typed, unused,
+                               nullptr, &numbers)
+                       .read();
+  }
+  typed.deferred_chunks.clear();
+  return read;
+}
 
 bool read_column(const ArrowSchema& schema, std::span<const Chunk> chunks, LogicalType declared, ColumnValues& out) {
   const std::optional<Form> form = form_of(schema, declared);
@@ -829,6 +861,12 @@ bool read_typed_column(const ArrowSchema& schema, std::span<const Chunk> chunks,
       (*natural == LogicalType::Integer || *natural == LogicalType::Float || *natural == LogicalType::Boolean)) {
     typed.kind = *natural == LogicalType::Boolean ? TypedColumn::Kind::Boolean : TypedColumn::Kind::Number;
     typed.keys_only = true;
+    if (typed.kind == TypedColumn::Kind::Number && keys_read_later(schema, chunks)) {
+      typed.deferred_schema = &schema;
+      typed.deferred_chunks.assign(chunks.begin(), chunks.end());
+      for (const Chunk& chunk : chunks) typed.numbers.row_count += static_cast<std::uint64_t>(chunk.length);
+      return true;
+    }
     return read_chunks(schema, chunks, Form::Typed, out, nullptr, &typed.numbers);
   }
   return read_chunks(schema, chunks, *form, out, nullptr);

@@ -163,11 +163,14 @@ bool read_column(const ArrowSchema& schema, std::span<const Chunk> chunks, Logic
 struct NumberKeys {
   std::uint64_t row_count = 0;
   ScratchArray<std::uint64_t> keys;
+  std::uint64_t* into = nullptr;  // where read_number_keys puts them instead of `keys`
   std::size_t key_count = 0;
   NumericKeyCounts counts;  // the nulls, and a float column's NaNs and infinities
   std::uint64_t true_count = 0;
   std::uint64_t false_count = 0;
   bool first_true = false;  // the first value of a boolean column that has one
+
+  std::uint64_t* key_data() noexcept { return into != nullptr ? into : keys.data(); }
 };
 
 // How often a dictionary column's text occurs, and in which row first.
@@ -185,6 +188,10 @@ struct TypedColumn {
   std::vector<TextTally> tallies;       // Dictionary when keys_only: one per text
   NumberKeys numbers;                   // Number, Boolean, and Temporal or Dictionary when keys_only
   bool keys_only = false;               // no cells: Number, Boolean, and the others read with numbers
+  // Number: the chunks whose keys read_number_keys reads later (when the
+  // chunks' structure alone shows they read), else null and the keys are read.
+  const ArrowSchema* deferred_schema = nullptr;
+  std::vector<Chunk> deferred_chunks;
 };
 
 // read_column, but where a column of this declared type can be held as a
@@ -195,6 +202,12 @@ struct TypedColumn {
 // false exactly where read_column does.
 bool read_typed_column(const ArrowSchema& schema, std::span<const Chunk> chunks, LogicalType declared,
                        ColumnValues& out, TypedColumn& typed, bool with_numbers = true);
+
+// The keys of a Number column whose reading read_typed_column deferred, into
+// `into` (room for numbers.row_count keys), with its counts: the same keys
+// and counts it would have read then. A column's keys are read once. The
+// deferral checked that they read, so false means a fault of this reader.
+bool read_number_keys(TypedColumn& typed, std::uint64_t* into);
 
 // The ISO 8601 text read_column writes for one value of a temporal column of
 // this Arrow format (a value it accepts), into `out` (48 bytes); returns its length.

@@ -21,7 +21,7 @@ bool is_typed(const TypedColumn& typed) noexcept { return typed.kind != TypedCol
 Status profile_temporal(arrow::NumberKeys& numbers, ColumnProfile& profile, TypedSummary& summary,
                         ColumnWorkspace& workspace, const ExecutionContext& context) {
   const std::size_t count = numbers.key_count;
-  std::uint64_t* keys = numbers.keys.data();
+  std::uint64_t* keys = numbers.key_data();
   profile.null_count = numbers.counts.null_count;
   workspace.reserve(count);
   if (count == 0) return Status();
@@ -97,12 +97,18 @@ TextDetails dictionary_details(const TypedColumn& typed, const TypedSummary& sum
   return details;
 }
 
-// A number column's profile from its keys, which the sort consumes.
-Status profile_numbers(arrow::NumberKeys& numbers, LogicalType type, ColumnProfile& profile, TypedSummary& summary,
+// A number column's profile from its keys, which the sort consumes. Keys
+// whose reading was deferred are read here, into the workspace, whose memory
+// the thread's next columns reuse.
+Status profile_numbers(TypedColumn& typed, LogicalType type, ColumnProfile& profile, TypedSummary& summary,
                        ColumnWorkspace& workspace, const ExecutionContext& context) {
-  workspace.reserve(numbers.key_count);
-  // The keys are the column's own and sorted where they are; their scratch is the workspace's.
-  const std::span<std::uint64_t> keys(numbers.keys.data(), numbers.key_count);
+  arrow::NumberKeys& numbers = typed.numbers;
+  workspace.reserve(typed.deferred_schema != nullptr ? numbers.row_count : numbers.key_count);
+  if (typed.deferred_schema != nullptr && !arrow::read_number_keys(typed, workspace.first())) {
+    return CoreError::value_error(str_cat("column '", profile.name, "' could not be read from its Arrow data"));
+  }
+  // The keys are sorted where they are; their scratch is the workspace's.
+  const std::span<std::uint64_t> keys(numbers.key_data(), numbers.key_count);
   const std::span<std::uint64_t> scratch(workspace.second(), numbers.key_count);
   const bool integers = type == LogicalType::Integer;
   NOLT_ASSIGN_OR_RETURN(NumericSummary numeric,
@@ -125,8 +131,8 @@ void profile_booleans(const TypedColumn& typed, ColumnProfile& profile) {
 // left after reading.
 std::uint64_t typed_cost(const TypedColumn& typed) noexcept {
   switch (typed.kind) {
-    case TypedColumn::Kind::Temporal:
-    case TypedColumn::Kind::Number: return 8 * typed.numbers.key_count;
+    case TypedColumn::Kind::Temporal: return 8 * typed.numbers.key_count;
+    case TypedColumn::Kind::Number: return 8 * typed.numbers.row_count;  // its keys may be read later
     case TypedColumn::Kind::Dictionary: return typed.tallies.size();
     case TypedColumn::Kind::Boolean:
     case TypedColumn::Kind::None: break;
@@ -170,8 +176,7 @@ Result<TypedProfile> profile_typed(EngineColumns& input, ProfilePlain&& profile_
         profile_dictionary(typed, profile, summary);
         return Status();
       case TypedColumn::Kind::Number:
-        return profile_numbers(typed.numbers, columns[column_idx].logical_type, profile, summary, workspace,
-                               column_context);
+        return profile_numbers(typed, columns[column_idx].logical_type, profile, summary, workspace, column_context);
       case TypedColumn::Kind::Boolean: profile_booleans(typed, profile); return Status();
       case TypedColumn::Kind::None: break;
     }
