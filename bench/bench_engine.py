@@ -4,7 +4,9 @@
         [--columns | --validate]
     (or `make bench-engine`, which writes bench/RESULTS_ENGINE.md)
 
-Every figure is the best wall time of R runs:
+Every figure is the best wall time of R runs; the figures compared in a row (and the thread counts)
+are run in turn, one run of each per round, so that a slow spell of a shared machine hits all of
+them alike:
 
 - frame: nolt.profile of a polars DataFrame of N rows x 7 mixed columns (int64 ids, float64
   amounts with 5% nulls, booleans, a 20-level categorical, high-cardinality text codes,
@@ -73,13 +75,19 @@ def mixed_table(rows: int, seed: int = 18) -> Any:
 
 
 def best(function: Callable[[], Any], repeats: int) -> float:
-    times = []
+    return best_in_turn([function], repeats)[0]
+
+
+def best_in_turn(functions: list[Callable[[], Any]], repeats: int) -> list[float]:
+    """The best wall time of each function, the functions run one after another in each round."""
+    times: list[list[float]] = [[] for _ in functions]
     for _ in range(repeats):
-        gc.collect()
-        started = time.perf_counter()
-        function()
-        times.append(time.perf_counter() - started)
-    return min(times)
+        for function, function_times in zip(functions, times):
+            gc.collect()
+            started = time.perf_counter()
+            function()
+            function_times.append(time.perf_counter() - started)
+    return [min(function_times) for function_times in times]
 
 
 def polars_summary(frame: Any) -> None:
@@ -107,8 +115,9 @@ POLARS_FILE_SCRIPT = (
 )
 
 
-def fresh_process(arguments: list[str], repeats: int) -> float:
-    return best(lambda: subprocess.run(arguments, check=True, stdout=subprocess.DEVNULL), repeats)
+def fresh_processes(commands: list[list[str]], repeats: int) -> list[float]:
+    return best_in_turn([lambda arguments=arguments: subprocess.run(arguments, check=True, stdout=subprocess.DEVNULL)
+                         for arguments in commands], repeats)
 
 
 def column_costs(table: Any, repeats: int) -> str:
@@ -197,24 +206,25 @@ def main() -> None:
         rows.append((name, f"{ours_label} {ours * 1e3:.0f} ms ({ours / cells * 1e9:.1f} ns/cell)",
                      f"{peer_label} {peer * 1e3:.0f} ms; x{peer / ours:.2f} (target {target})"))
 
-    ratio("frame", "nolt.profile(polars)", best(lambda: nolt.profile(frame), args.repeats),
-          "polars describe+n_unique+null_count", best(lambda: polars_summary(frame), args.repeats), ">= 3x")
-    ratio("table", "nolt.profile(pyarrow)", best(lambda: nolt.profile(table), args.repeats),
-          "pyarrow.compute", best(lambda: pyarrow_summary(table), args.repeats), ">= 5x")
+    ours, peer = best_in_turn([lambda: nolt.profile(frame), lambda: polars_summary(frame)], args.repeats)
+    ratio("frame", "nolt.profile(polars)", ours, "polars describe+n_unique+null_count", peer, ">= 3x")
+    ours, peer = best_in_turn([lambda: nolt.profile(table), lambda: pyarrow_summary(table)], args.repeats)
+    ratio("table", "nolt.profile(pyarrow)", ours, "pyarrow.compute", peer, ">= 5x")
 
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, "mixed.parquet")
         pq.write_table(mixed_table(args.file_rows, seed=19), path)
-        ours = fresh_process([sys.executable, "-m", "nolt", "profile", path], args.repeats)
-        peer = fresh_process([sys.executable, "-c", POLARS_FILE_SCRIPT, path], args.repeats)
-        startup = fresh_process([sys.executable, "-c", "import nolt"], args.repeats)
+        ours, peer, startup = fresh_processes([[sys.executable, "-m", "nolt", "profile", path],
+                                               [sys.executable, "-c", POLARS_FILE_SCRIPT, path],
+                                               [sys.executable, "-c", "import nolt"]], args.repeats)
     file_cells = args.file_rows * table.num_columns
     rows.append(("file", f"`nolt profile` {ours * 1e3:.0f} ms ({ours / file_cells * 1e9:.1f} ns/cell; "
                  f"interpreter + import nolt {startup * 1e3:.0f} ms)",
                  f"polars read+describe+n_unique {peer * 1e3:.0f} ms; x{peer / ours:.2f} (target >= 2x)"))
 
     thread_counts = sorted({1, 2, *range(1, len(os.sched_getaffinity(0)) + 1)})
-    scaling = {threads: best(lambda: nolt.profile(table, threads=threads), args.repeats) for threads in thread_counts}
+    scaling = dict(zip(thread_counts, best_in_turn(
+        [lambda threads=threads: nolt.profile(table, threads=threads) for threads in thread_counts], args.repeats)))
     for threads, seconds in scaling.items():
         rows.append((f"threads={threads}", f"nolt.profile(pyarrow) {seconds * 1e3:.0f} ms",
                      f"x{scaling[1] / seconds:.2f} against one thread" + (" (target >= 1.7x)" if threads == 2 else "")))
