@@ -822,11 +822,12 @@ bool keys_read_later(const ArrowSchema& schema, std::span<const Chunk> chunks) {
 bool read_number_keys(TypedColumn& typed, std::uint64_t* into) {
   NumberKeys& numbers = typed.numbers;
   numbers.into = into;
+  ArrowSchema schema{};  // a number column's reading needs its format alone
+  schema.format = typed.format.c_str();
   ColumnValues unused;
   bool read = true;
   for (const Chunk& chunk : typed.deferred_chunks) {
-    read = read && ChunkReader(*typed.deferred_schema, *chunk.array, chunk.offset, chunk.length, Form::Typed, unused,
-                               nullptr, &numbers)
+    read = read && ChunkReader(schema, *chunk.array, chunk.offset, chunk.length, Form::Typed, unused, nullptr, &numbers)
                        .read();
   }
   typed.deferred_chunks.clear();
@@ -862,7 +863,8 @@ bool read_typed_column(const ArrowSchema& schema, std::span<const Chunk> chunks,
     typed.kind = *natural == LogicalType::Boolean ? TypedColumn::Kind::Boolean : TypedColumn::Kind::Number;
     typed.keys_only = true;
     if (typed.kind == TypedColumn::Kind::Number && keys_read_later(schema, chunks)) {
-      typed.deferred_schema = &schema;
+      typed.keys_deferred = true;
+      typed.format = schema.format;
       typed.deferred_chunks.assign(chunks.begin(), chunks.end());
       for (const Chunk& chunk : chunks) typed.numbers.row_count += static_cast<std::uint64_t>(chunk.length);
       return true;

@@ -182,15 +182,16 @@ struct TextTally {
 struct TypedColumn {
   enum class Kind : std::uint8_t { None, Temporal, Dictionary, Number, Boolean };
   Kind kind = Kind::None;
-  std::string format;                   // Temporal: the Arrow format of the values
+  std::string format;                   // Temporal, and Number when keys_deferred: the Arrow format of the values
   std::vector<std::string_view> texts;  // Dictionary: the distinct texts, as `entries` view them
   std::vector<std::unique_ptr<ColumnValues>> entries;
   std::vector<TextTally> tallies;       // Dictionary when keys_only: one per text
   NumberKeys numbers;                   // Number, Boolean, and Temporal or Dictionary when keys_only
   bool keys_only = false;               // no cells: Number, Boolean, and the others read with numbers
   // Number: the chunks whose keys read_number_keys reads later (when the
-  // chunks' structure alone shows they read), else null and the keys are read.
-  const ArrowSchema* deferred_schema = nullptr;
+  // chunks' structure alone shows they read); the chunks' arrays must stay
+  // where they are, the column's schema need not (only its format is kept).
+  bool keys_deferred = false;
   std::vector<Chunk> deferred_chunks;
 };
 

@@ -103,8 +103,8 @@ TextDetails dictionary_details(const TypedColumn& typed, const TypedSummary& sum
 Status profile_numbers(TypedColumn& typed, LogicalType type, ColumnProfile& profile, TypedSummary& summary,
                        ColumnWorkspace& workspace, const ExecutionContext& context) {
   arrow::NumberKeys& numbers = typed.numbers;
-  workspace.reserve(typed.deferred_schema != nullptr ? numbers.row_count : numbers.key_count);
-  if (typed.deferred_schema != nullptr && !arrow::read_number_keys(typed, workspace.first())) {
+  workspace.reserve(typed.keys_deferred ? numbers.row_count : numbers.key_count);
+  if (typed.keys_deferred && !arrow::read_number_keys(typed, workspace.first())) {
     return CoreError::value_error(str_cat("column '", profile.name, "' could not be read from its Arrow data"));
   }
   // The keys are sorted where they are; their scratch is the workspace's.

@@ -378,9 +378,9 @@ void expect_keys_summarize_as_cells(Fixed<Value>& column, LogicalType type) {
   }
   ASSERT_EQ(typed.kind, TypedColumn::Kind::Number);
   // Keys read later (all but unsigned 64-bit columns) are read as the profile reads them.
-  EXPECT_EQ(typed.deferred_schema != nullptr, std::string_view(column.schema.format) != "L");
+  EXPECT_EQ(typed.keys_deferred, std::string_view(column.schema.format) != "L");
   std::vector<std::uint64_t> later(numbers.row_count);
-  if (typed.deferred_schema != nullptr) {
+  if (typed.keys_deferred) {
     ASSERT_TRUE(read_number_keys(typed, later.data()));
   }
   const auto expected = summarize_numeric_column("c", type, cells);

@@ -263,6 +263,18 @@ def test_arrow_data_without_a_plan_reads_every_column_it_can():
     assert str(info.value) == "column 'd' has the Arrow type 'd:3,1', which nolt reads through its adapters"
 
 
+@pytest.mark.parametrize("data", [
+    pa.array([3, None, 1, 3], pa.int32()),
+    pa.chunked_array([[1.5, None], [float("nan"), -0.0, 2.5]]).slice(1),
+    pa.chunked_array([pa.array([5, 1], pa.uint64())]),
+])
+def test_a_bare_arrow_array_is_one_unnamed_column(data):
+    logical_type = "float" if pa.types.is_floating(data.type) else "integer"
+    expected = nolt._engine.profile([("", logical_type, data.to_pylist())], 1, True)
+    for threads in (1, 2):
+        assert nolt._engine.profile(data, threads, True) == expected
+
+
 def _prepared_as_before(types, *datasets):
     """Every dataset converted by the adapters, then the names in types checked."""
     converted = [nolt.to_columns(data, types) for data in datasets]
