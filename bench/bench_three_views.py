@@ -5,7 +5,7 @@ views from that one profile, so it should cost about one conversion and one
 profile, well under profile_dataset + observed_schema_dataset +
 suggest_schema_dataset called one after the other.
 
-    PYTHONPATH=build/dev .venv/bin/python bench/bench_inspect.py [--rows N] [--repeats R]
+    PYTHONPATH=build/dev .venv/bin/python bench/bench_three_views.py [--rows N] [--repeats R]
 """
 
 from __future__ import annotations
