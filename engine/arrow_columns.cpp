@@ -283,18 +283,19 @@ class DictionaryTexts {
 
 // --- one chunk --------------------------------------------------------------
 
-// A number chunk's buffers: validity and values, the values absent only
-// where there are no rows.
-bool number_buffers_usable(const ArrowArray& array, std::int64_t length) noexcept {
-  return array.n_buffers == 2 && (array.buffers[1] != nullptr || length == 0);
-}
-
 class ChunkReader {
  public:
   ChunkReader(const ArrowSchema& schema, const ArrowArray& array, std::int64_t parent_offset, std::int64_t length,
               Form form, ColumnValues& out, DictionaryTexts* dictionary_texts = nullptr, NumberKeys* keys = nullptr)
       : format_(schema.format), schema_(schema), array_(array), start_(parent_offset + array.offset),
         length_(length), form_(form), out_(out), dictionary_texts_(dictionary_texts), keys_(keys) {}
+
+  // Whether read() takes this chunk of a number column by its structure
+  // alone: in bounds, with validity and values buffers (no values only where
+  // there are no rows).
+  bool number_structure_reads() const noexcept {
+    return length_ >= 0 && start_ >= 0 && array_.n_buffers == 2 && (array_.buffers[1] != nullptr || length_ == 0);
+  }
 
   bool read() {
     if (length_ < 0 || start_ < 0) return false;
@@ -412,7 +413,7 @@ class ChunkReader {
   }
 
   bool read_integers() {
-    if (!number_buffers_usable(array_, length_)) return false;
+    if (!number_structure_reads()) return false;
     if (array_.buffers[1] == nullptr) return true;  // no rows
     switch (format_[0]) {
       case 'c': return append_integers<std::int8_t>();
@@ -493,7 +494,7 @@ class ChunkReader {
   }
 
   bool read_floats() {
-    if (form_ == Form::Text || !number_buffers_usable(array_, length_)) return false;
+    if (form_ == Form::Text || !number_structure_reads()) return false;
     if (array_.buffers[1] == nullptr) return true;  // no rows
     if (keys_ != nullptr) {
       std::uint64_t* out = keys_->key_data() + keys_->key_count;
@@ -811,9 +812,9 @@ bool read_chunks(const ArrowSchema& schema, std::span<const Chunk> chunks, Form 
 // value of an unsigned 64-bit column must be seen first).
 bool keys_read_later(const ArrowSchema& schema, std::span<const Chunk> chunks) {
   if (std::string_view(schema.format) == "L") return false;
-  return std::all_of(chunks.begin(), chunks.end(), [](const Chunk& chunk) {
-    return chunk.length >= 0 && chunk.offset + chunk.array->offset >= 0 &&
-           number_buffers_usable(*chunk.array, chunk.length);
+  ColumnValues unused;
+  return std::all_of(chunks.begin(), chunks.end(), [&](const Chunk& chunk) {
+    return ChunkReader(schema, *chunk.array, chunk.offset, chunk.length, Form::Typed, unused).number_structure_reads();
   });
 }
 
