@@ -381,35 +381,82 @@ def read_parquet(source: Source, options: ReadOptions, progress: Progress) -> tu
     """The file's Arrow Table, read by pyarrow's own file object (no reads through Python), and
     the logical type of each column read in another form than its own.
 
-    Row group by row group, each decoded on every core; the groups stay the table's chunks
-    (reading the whole file in one call would copy every column into one chunk). With
-    ``options.text_dictionaries``, the undeclared text columns that the file holds as dictionary
-    indexes throughout are read as Arrow dictionaries, which are "string" columns."""
+    Row group by row group, each decoded on every core, several groups at once; the groups stay
+    the table's chunks (reading the whole file in one call would copy every column into one
+    chunk). With ``options.text_dictionaries``, the undeclared text columns that the file holds as
+    dictionary indexes throughout are read as Arrow dictionaries, which are "string" columns."""
     pa = _pa()
     indexed: list[str] = []
     if options.text_dictionaries:
         with _parquet_file(source) as parquet_file:
             indexed = [name for name in indexed_text_columns(source, parquet_file.schema_arrow) if name not in options.types]
     with _parquet_file(source, indexed) as parquet_file:
-        groups = parquet_file.num_row_groups
-        progress.total = max(groups, 1)
-        tables = []
-        for group in range(groups):
-            tables.append(parquet_file.read_row_group(group))
-            progress.update(group + 1)
+        tables = _row_groups(parquet_file, lambda: _parquet_file(source, indexed, parquet_file.metadata), progress)
         table = pa.concat_tables(tables) if tables else parquet_file.schema_arrow.empty_table()
     names = checked_names(table.column_names, source, options.rename_duplicates)
     declared = {names[table.column_names.index(name)]: "string" for name in indexed}
     return table.rename_columns(names), declared
 
 
-def _parquet_file(source: Source, dictionaries: Sequence[str] = ()) -> Any:
-    """The file opened for pyarrow, the named columns to be read as dictionaries. A file on disk
-    is read, not mapped: a mapped file cut short by another program while it is read would end
-    the process with a bus error instead of a read error."""
+_GROUPS_AT_ONCE = 8
+
+
+def _row_groups(parquet_file: Any, another_file: Any, progress: Progress) -> list[Any]:
+    """Every row group of the file, in order, several read at once.
+
+    pyarrow decodes a group's columns in parallel, so a group takes as long as its slowest column
+    (a text column, typically) while the other cores run out of columns. Groups read at once keep
+    every core busy. A file reader cannot be shared between threads: each helper thread opens its
+    own (``another_file()``, from the footer already read). The first failure, in whichever
+    thread, stops the reading and is raised here; no helper outlives the call."""
+    import threading  # the interpreter has it loaded already
+
+    groups = parquet_file.num_row_groups
+    progress.total = max(groups, 1)
+    tables: list[Any] = [None] * groups
+    claimed = itertools.count()  # next() on it is atomic
+    finished = itertools.count(1)
+    failures: list[BaseException] = []
+
+    def read_groups(reader: Any) -> None:
+        while not failures and (group := next(claimed)) < groups:
+            tables[group] = reader.read_row_group(group)
+            done = next(finished)
+            if threading.current_thread() is threading.main_thread():
+                progress.update(done)
+
+    def helper() -> None:
+        try:
+            with another_file() as reader:
+                read_groups(reader)
+        except BaseException as error:  # raised by the caller's thread
+            failures.append(error)
+
+    helpers = [threading.Thread(target=helper, name=f"nolt-parquet-{idx}", daemon=True)
+               for idx in range(min(groups, _pa().cpu_count(), _GROUPS_AT_ONCE) - 1)]
+    try:
+        for thread in helpers:
+            thread.start()
+        read_groups(parquet_file)
+    except BaseException as error:
+        failures.insert(0, error)
+    finally:
+        for thread in helpers:
+            if thread.ident is not None:
+                thread.join()
+    if failures:
+        raise failures[0]
+    return tables
+
+
+def _parquet_file(source: Source, dictionaries: Sequence[str] = (), metadata: Any = None) -> Any:
+    """The file opened for pyarrow, the named columns to be read as dictionaries (``metadata``:
+    its footer, already read). A file on disk is read, not mapped: a mapped file cut short by
+    another program while it is read would end the process with a bus error instead of a read
+    error."""
     pa, parquet = _pa(), optional_module("pyarrow.parquet")
     # pre_buffer: a row group's column chunks are fetched in a few large reads, not page by page.
-    options = {"read_dictionary": dictionaries or None, "pre_buffer": True}
+    options = {"read_dictionary": dictionaries or None, "pre_buffer": True, "metadata": metadata}
     if source.content is not None:
         return parquet.ParquetFile(pa.BufferReader(source.content), **options)
     return parquet.ParquetFile(source.path, **options)

@@ -296,3 +296,41 @@ def test_a_parquet_file_reads_alike_from_its_path_or_memory_with_or_without_a_pr
         progress = Progress("dup.parquet", 1, stream=io.StringIO(), enabled=drawn)
         read, declared = _read_arrow.read_parquet(source, ReadOptions(rename_duplicates=True), progress)
         assert read.equals(expected) and read.schema == expected.schema and declared == {}
+
+
+class _GroupReader:
+    """A Parquet file's stand-in for reading row groups from several threads: a group is its number."""
+
+    def __init__(self, groups: int, damaged: set[int]) -> None:
+        self.num_row_groups, self.damaged = groups, damaged
+
+    def __enter__(self) -> "_GroupReader":
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        pass
+
+    def read_row_group(self, group: int) -> int:
+        if group in self.damaged:
+            raise OSError(f"group {group} is damaged")
+        return group
+
+
+@pytest.mark.parametrize("groups, damaged", [(0, set()), (1, set()), (40, set()), (40, {0}), (40, {39}), (40, {5, 6, 7})])
+def test_row_groups_read_at_once_come_in_order_and_a_failure_in_any_thread_is_raised(groups, damaged):
+    pytest.importorskip("pyarrow")
+    import threading
+
+    from nolt import _read_arrow
+    from nolt._progress import Progress
+
+    before = threading.active_count()
+    read = lambda: _read_arrow._row_groups(_GroupReader(groups, damaged), lambda: _GroupReader(groups, damaged),  # noqa: E731
+                                           Progress("f", 1, enabled=False))
+    if not damaged:
+        assert read() == list(range(groups))
+    else:
+        with pytest.raises(OSError) as info:
+            read()
+        assert str(info.value) in {f"group {group} is damaged" for group in damaged}
+    assert threading.active_count() == before
