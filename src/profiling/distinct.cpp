@@ -415,6 +415,9 @@ template <bool kCounts>
 Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std::size_t end, RowTable<kCounts>& table,
                              Tally& tally, const ExecutionContext& context) {
   const Cell* cells = values.cells().data();
+  // The text tallies in locals, as in PartitionedEntries::fill_run.
+  std::uint64_t texts_seen = 0;
+  LengthRange lengths;
   Entry batch[kHashBatch];
   std::uint64_t batch_words[kHashBatch];
   for (std::size_t chunk_begin = begin; chunk_begin < end; chunk_begin += kInterruptStride) {
@@ -429,8 +432,8 @@ Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std:
             const std::string_view text = values.text(cell);
             const bool added = table.insert(make_entry(hash_text(text), row_idx), text);
             if constexpr (kCounts) {
-              ++tally.text_count;
-              if (added) tally.lengths.add(text);
+              ++texts_seen;
+              if (added) lengths.add(text);
             }
           } else {
             tally.add(cell);
@@ -446,8 +449,8 @@ Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std:
           const Entry entry = make_entry(hash_text(text), row_idx);
           table.prefetch(entry);
           if constexpr (kCounts) {
-            ++tally.text_count;
-            tally.lengths.add(text);
+            ++texts_seen;
+            lengths.add(text);
           }
           batch_words[text_count] = text_word(text);
           batch[text_count++] = entry;
@@ -460,6 +463,8 @@ Status count_rows_into_table(const ColumnValues& values, std::size_t begin, std:
       }
     }
   }
+  tally.text_count += texts_seen;
+  tally.lengths.merge(lengths);
   return Status();
 }
 
@@ -532,6 +537,10 @@ class PartitionedEntries {
     const unsigned shift = 64 - partition_bits_;
     const Cell* cells = values.cells().data();
     const std::size_t end = run_end(run_idx);
+    // The text tallies in locals too: in the tally, every row's update would
+    // wait on the last one's store, which an entry's store might overwrite.
+    std::uint64_t text_count = 0;
+    LengthRange lengths;
     for (std::size_t chunk_begin = run_begin(run_idx); chunk_begin < end; chunk_begin += kInterruptStride) {
       NOLT_TRY(context.check());
       const std::size_t chunk_end = std::min(end, chunk_begin + kInterruptStride);
@@ -544,8 +553,8 @@ class PartitionedEntries {
         const std::string_view text = values.text(cell);
         const Entry entry = make_entry(hash_text(text), row_idx);
         if constexpr (kCounts) {
-          ++tally.text_count;
-          tally.lengths.add(text);
+          ++text_count;
+          lengths.add(text);
         }
         const std::size_t partition_idx = static_cast<std::size_t>(entry >> shift);
         const std::uint64_t word = text_word(text);
@@ -564,6 +573,8 @@ class PartitionedEntries {
       fills_[run_idx * partition_count_ + partition_idx] =
           static_cast<std::size_t>(cursors[partition_idx] - regions[partition_idx]) / 2;
     }
+    tally.text_count += text_count;
+    tally.lengths.merge(lengths);
     return Status();
   }
 
