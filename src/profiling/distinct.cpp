@@ -40,18 +40,42 @@ inline bool same_text(std::string_view lhs, std::string_view rhs) noexcept {
 }
 
 // A text's word: a text of up to seven bytes as its bytes in the low seven
-// bytes and its length in the top one, so that two such texts are equal
+// bytes and its length in the top one, and a text of eight ASCII bytes as
+// their 56 low bits below a top byte of 8, so that two such texts are equal
 // exactly when their words are; a longer text (top bit set) as its length
 // and the address of its bytes, so that comparing it needs no walk from its
 // row to its bytes (when the length or the address does not fit, the length
-// field is all ones and the row finds the bytes).
+// field is all ones and the row finds the bytes). Comparing a long text reads
+// both texts' bytes, wherever in the column they are: eight-character codes
+// are common enough to be spared that.
 constexpr std::uint64_t kLongText = std::uint64_t{1} << 63;
 constexpr std::uint64_t kAddressBits = 48;
 constexpr std::uint64_t kUnpackedLength = 0x7FFF;
 
+// The seven low bits of each of the eight bytes of `bytes`, packed into 56 bits.
+constexpr std::uint64_t pack_ascii(std::uint64_t bytes) noexcept {
+  std::uint64_t packed = 0;
+  for (unsigned byte_idx = 0; byte_idx < 8; ++byte_idx) {
+    packed |= ((bytes >> (8 * byte_idx)) & 0x7F) << (7 * byte_idx);
+  }
+  return packed;
+}
+// Each byte's seven bits land in a range of their own, so equal words mean equal texts.
+static_assert([] {
+  for (unsigned byte_idx = 0; byte_idx < 8; ++byte_idx) {
+    if (pack_ascii(std::uint64_t{0x7F} << (8 * byte_idx)) != std::uint64_t{0x7F} << (7 * byte_idx)) return false;
+  }
+  return true;
+}());
+
 inline std::uint64_t text_word(std::string_view text) noexcept {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t size = text.size();
+  if (size == 8) {
+    std::uint64_t eight;
+    std::memcpy(&eight, bytes, 8);
+    if ((eight & 0x8080808080808080ULL) == 0) return (std::uint64_t{8} << 56) | pack_ascii(eight);
+  }
   if (size >= 8) {
     const auto address = reinterpret_cast<std::uintptr_t>(bytes);
     if (size < kUnpackedLength && (address >> kAddressBits) == 0) {

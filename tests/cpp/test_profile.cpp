@@ -103,14 +103,14 @@ TEST(CountUniqueTest, LargeColumnsMatchAnOrdinarySet) {
   }
 }
 
-// Pairs of unequal texts whose hashes agree in their top 32 bits: each
-// `prefix` followed by the four bytes of a number.
+// Pairs of unequal ASCII texts whose hashes agree in their top 32 bits: each
+// `prefix` followed by four bytes of seven bits of a number.
 std::vector<std::string> texts_sharing_fingerprints(std::string_view prefix, std::size_t pairs) {
   std::map<std::uint64_t, std::string> seen;
   std::vector<std::string> texts;
   for (std::uint32_t number = 0; texts.size() < 2 * pairs; ++number) {
     std::string text(prefix);
-    text.append(reinterpret_cast<const char*>(&number), 4);
+    for (unsigned shift = 0; shift < 28; shift += 7) text.push_back(static_cast<char>((number >> shift) & 0x7F));
     const auto [it, fresh] = seen.emplace(hash_text(text) >> 32, text);
     if (!fresh) texts.insert(texts.end(), {it->second, text});
   }
@@ -118,14 +118,16 @@ std::vector<std::string> texts_sharing_fingerprints(std::string_view prefix, std
 }
 
 // Texts of a few bytes, NUL and high bytes among them, some prefixes of
-// others, and texts that share fingerprints: short and long ones, mostly
+// others, and texts that share fingerprints: short, eight-byte and long ones, mostly
 // distinct (hash partitions) or repeated (one table), on one thread and two,
 // with and without tallies.
 TEST(CountUniqueTest, ShortAndLongTextsMatchAnOrdinarySet) {
   std::mt19937_64 rng(18);
   Executor executor(2);
   std::vector<std::string> sharing = texts_sharing_fingerprints("", 2);
-  for (std::string& text : texts_sharing_fingerprints("a longer ", 2)) sharing.push_back(std::move(text));
+  for (std::string_view prefix : {"abcd", "a longer "}) {  // eight bytes (packed when ASCII) and thirteen
+    for (std::string& text : texts_sharing_fingerprints(prefix, 2)) sharing.push_back(std::move(text));
+  }
   for (std::size_t max_length : {5u, 14u}) {
     ColumnValues values;
     std::map<std::string, std::uint64_t> counts;
