@@ -143,10 +143,13 @@ def _engine(name, data, types, threads=None):
 
 
 def _as_enums(frame):
-    """The frame with its Categorical columns as Enums of their texts and one more."""
+    """The frame with its Categorical columns as Enums of their texts and one more (longer than any)."""
+    def categories(name):
+        texts = frame[name].drop_nulls().unique().cast(pl.String).sort().to_list()
+        return ["~" * (1 + max(map(len, texts), default=0)), *texts]
+
     return frame.with_columns(
-        pl.col(name).cast(pl.Enum(["~", *frame[name].drop_nulls().unique().cast(pl.String).sort()]))
-        for name, dtype in frame.schema.items() if dtype == pl.Categorical
+        pl.col(name).cast(pl.Enum(categories(name))) for name, dtype in frame.schema.items() if dtype == pl.Categorical
     )
 
 
