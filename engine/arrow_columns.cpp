@@ -540,8 +540,9 @@ class ChunkReader {
   }
 
   // Views of 16 bytes: the length, then up to twelve bytes of text inline or
-  // a prefix, the data buffer's index and the offset in it.
-  bool read_text_views() {
+  // a prefix, the data buffer's index and the offset in it. Flattened: the
+  // compiler keeps appending a cell out of line in this loop otherwise.
+  [[gnu::flatten]] bool read_text_views() {
     if (array_.n_buffers < 3) return false;
     const auto* views = static_cast<const char*>(array_.buffers[1]);
     if (views == nullptr) return length_ == 0;
