@@ -418,17 +418,17 @@ def _row_groups(parquet_file: Any, another_file: Any, progress: Progress) -> lis
     finished = itertools.count(1)
     failures: list[BaseException] = []
 
-    def read_groups(reader: Any) -> None:
+    def read_groups(reader: Any, caller: bool) -> None:
         while not failures and (group := next(claimed)) < groups:
             tables[group] = reader.read_row_group(group)
             done = next(finished)
-            if threading.current_thread() is threading.main_thread():
+            if caller:  # the progress bar is drawn by the caller's thread alone
                 progress.update(done)
 
     def helper() -> None:
         try:
             with another_file() as reader:
-                read_groups(reader)
+                read_groups(reader, False)
         except BaseException as error:  # raised by the caller's thread
             failures.append(error)
 
@@ -437,7 +437,7 @@ def _row_groups(parquet_file: Any, another_file: Any, progress: Progress) -> lis
     try:
         for thread in helpers:
             thread.start()
-        read_groups(parquet_file)
+        read_groups(parquet_file, True)
     except BaseException as error:
         failures.insert(0, error)
     finally:
