@@ -124,7 +124,10 @@ class RowTable {
   explicit RowTable(const ColumnValues& values) : values_(&values) { reset(0); }
 
   // Empties the table and sizes it for `distinct` texts without growing.
-  void reset(std::size_t distinct) {
+  // Without words (`by_words` false), texts are inserted by their rows alone
+  // and compared by visiting the column (insert_by_row).
+  void reset(std::size_t distinct, bool by_words = true) {
+    by_words_ = by_words;
     std::size_t capacity = kMinCapacity;
     while (grow_at(capacity) < distinct) capacity *= 2;
     slots_.resize_discard(capacity);
@@ -153,7 +156,7 @@ class RowTable {
   void prefetch(Entry entry) const noexcept {
     const std::size_t slot_idx = position(entry_fingerprint(entry));
     __builtin_prefetch(&slots_[slot_idx], 1);
-    __builtin_prefetch(&words_[slot_idx], 1);
+    if (by_words_) __builtin_prefetch(&words_[slot_idx], 1);
     if constexpr (kCounts) __builtin_prefetch(&counts_[slot_idx], 1);
   }
 
@@ -169,17 +172,19 @@ class RowTable {
     return insert_with(entry, word, 1, [this, entry] { return row_text(entry_row(entry)); });
   }
 
-  // Inserts a run of `count` pairs {entry, text word}, each slot prefetched a
-  // few entries ahead.
-  void insert_all(const std::uint64_t* pairs, std::size_t count) {
-    constexpr std::size_t kAhead = 8;
-    const std::size_t prefetched = count < kAhead ? count : count - kAhead;
-    std::size_t entry_idx = 0;
-    for (; entry_idx < prefetched; ++entry_idx) {
-      prefetch(pairs[2 * (entry_idx + kAhead)]);
-      insert(pairs[2 * entry_idx], pairs[2 * entry_idx + 1]);
+  // The same for a table without words: the texts are compared by their rows.
+  bool insert_by_row(Entry entry) {
+    return insert_with(entry, 0, 1, [this, entry] { return row_text(entry_row(entry)); });
+  }
+
+  // Inserts a run of `count` items, each slot prefetched a few entries ahead:
+  // pairs {entry, text word} into a table by words, entries into one without.
+  void insert_all(const std::uint64_t* items, std::size_t count) {
+    if (by_words_) {
+      insert_run<2>(items, count, [this](const std::uint64_t* pair) { insert(pair[0], pair[1]); });
+    } else {
+      insert_run<1>(items, count, [this](const std::uint64_t* entry) { insert_by_row(*entry); });
     }
-    for (; entry_idx < count; ++entry_idx) insert(pairs[2 * entry_idx], pairs[2 * entry_idx + 1]);
   }
 
   // Adds every text of `other` (a table over the same column), with its count.
@@ -222,6 +227,19 @@ class RowTable {
  private:
   static constexpr std::size_t kMinCapacity = 64;
 
+  // Inserts `count` items of kStride words each, prefetching a few ahead.
+  template <std::size_t kStride, class Insert>
+  void insert_run(const std::uint64_t* items, std::size_t count, Insert&& insert_item) {
+    constexpr std::size_t kAhead = 8;
+    const std::size_t prefetched = count < kAhead ? count : count - kAhead;
+    std::size_t entry_idx = 0;
+    for (; entry_idx < prefetched; ++entry_idx) {
+      prefetch(items[kStride * (entry_idx + kAhead)]);
+      insert_item(items + kStride * entry_idx);
+    }
+    for (; entry_idx < count; ++entry_idx) insert_item(items + kStride * entry_idx);
+  }
+
   // A quarter full at most: most probes end at their first slot, so the
   // branch that ends a probe is rarely mispredicted.
   static std::size_t grow_at(std::size_t capacity) noexcept { return capacity / 4; }
@@ -245,7 +263,7 @@ class RowTable {
       const Entry slot = slots_[slot_idx];
       if (slot == kEmptySlot) {
         slots_[slot_idx] = entry;
-        words_[slot_idx] = word;
+        if (by_words_) words_[slot_idx] = word;
         if constexpr (kCounts) {
           counts_[slot_idx] = weight;
           if (tracked_ != nullptr && TopTallies::rank_key(weight, entry_row(entry)) > threshold_) {
@@ -257,7 +275,9 @@ class RowTable {
         if (++size_ > grow_at_) rehash(capacity_ * 2);
         return true;
       }
-      if ((slot & 0xFFFFFFFF00000000ULL) == fingerprint_bits && same_word_text(slot_idx, slot, word, text_of)) {
+      if ((slot & 0xFFFFFFFF00000000ULL) == fingerprint_bits &&
+          (by_words_ ? same_word_text(slot_idx, slot, word, text_of)
+                     : same_text(stored_text(slot_idx, slot), text_of()))) {
         if constexpr (kCounts) {
           const std::uint32_t count = counts_[slot_idx] += weight;
           const Entry earliest = entry < slot ? entry : slot;  // same fingerprint: the earlier row
@@ -311,7 +331,7 @@ class RowTable {
       std::size_t target = position(entry_fingerprint(entry));
       while (slots_[target] != kEmptySlot) target = (target + 1) & mask_;
       slots_[target] = entry;
-      words_[target] = old_words[slot_idx];
+      if (by_words_) words_[target] = old_words[slot_idx];
       if constexpr (kCounts) counts_[target] = old_counts[slot_idx];
       if (!views_.empty()) views_[target] = old_views.empty() ? row_text(entry_row(entry)) : old_views[slot_idx];
     }
@@ -319,7 +339,8 @@ class RowTable {
 
   const ColumnValues* values_;
   ScratchArray<Entry> slots_;
-  ScratchArray<std::uint64_t> words_;  // per slot: its text's word
+  ScratchArray<std::uint64_t> words_;  // per slot: its text's word, when by_words_
+  bool by_words_ = true;
   ScratchArray<std::uint32_t> counts_;  // per slot, with kCounts
   TopTallies* tracked_ = nullptr;
   std::uint64_t threshold_ = 0;  // tracked_'s entry threshold
@@ -500,16 +521,18 @@ constexpr std::size_t kPartitionEntries = std::size_t{1} << 14;
 
 // Texts as pairs {entry, text word} grouped by the top bits of their
 // fingerprint, in the workspace's two buffers (the lower half of the
-// partitions in the first): texts of up to seven bytes are compared without
-// a look at the column.
+// partitions in the first): short texts are compared without a look at the
+// column. A column of texts that rarely repeat compares few of them, and
+// its entries go alone, half the memory to write and read again.
 // Each run of rows (one per thread) writes its own region of each partition,
 // sized from the run's rows; the rare entry of a region that is full goes to
 // the run's overflow list.
 class PartitionedEntries {
  public:
-  PartitionedEntries(std::size_t row_count, std::size_t run_count, unsigned partition_bits,
+  PartitionedEntries(std::size_t row_count, std::size_t run_count, unsigned partition_bits, bool with_words,
                      ColumnWorkspace& workspace)
-      : partition_bits_(partition_bits), partition_count_(std::size_t{1} << partition_bits),
+      : partition_bits_(partition_bits), stride_(with_words ? 2 : 1),
+        partition_count_(std::size_t{1} << partition_bits),
         run_bounds_(run_count + 1), run_capacities_(run_count), regions_(run_count * partition_count_),
         fills_(run_count * partition_count_, 0), overflows_(run_count) {
     std::size_t half_size = 0;
@@ -523,18 +546,19 @@ class PartitionedEntries {
       half_size += run_capacities_[run_idx] * (partition_count_ / 2);
     }
     run_bounds_[run_count] = row_count;
-    workspace.reserve(std::max(2 * half_size, row_count));
+    workspace.reserve(std::max(stride_ * half_size, row_count));
     Entry* halves[] = {workspace.first(), workspace.second()};
     for (std::size_t run_idx = 0; run_idx < run_count; ++run_idx) {
       for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
         Entry*& next = halves[partition_idx < partition_count_ / 2 ? 0 : 1];
         regions_[run_idx * partition_count_ + partition_idx] = next;
-        next += 2 * run_capacities_[run_idx];
+        next += stride_ * run_capacities_[run_idx];
       }
     }
   }
 
   std::size_t run_count() const noexcept { return run_capacities_.size(); }
+  bool with_words() const noexcept { return stride_ == 2; }
   std::size_t partition_count() const noexcept { return partition_count_; }
   std::size_t run_begin(std::size_t run_idx) const noexcept { return run_bounds_[run_idx]; }
   std::size_t run_end(std::size_t run_idx) const noexcept { return run_bounds_[run_idx + 1]; }
@@ -548,14 +572,21 @@ class PartitionedEntries {
   // and measures the texts too. Flattened: the text hash is inlined (the
   // compiler keeps it out of line in the larger loop otherwise).
   template <bool kCounts>
+  Status fill_run(const ColumnValues& values, std::size_t run_idx, Tally& tally, const ExecutionContext& context) {
+    return with_words() ? fill_run<kCounts, true>(values, run_idx, tally, context)
+                        : fill_run<kCounts, false>(values, run_idx, tally, context);
+  }
+
+  template <bool kCounts, bool kWords>
   [[gnu::flatten]] Status fill_run(const ColumnValues& values, std::size_t run_idx, Tally& tally,
                                    const ExecutionContext& context) {
+    constexpr std::size_t kStride = kWords ? 2 : 1;
     // Write positions in locals: stores of entries cannot alias them.
     Entry* const* regions = regions_.data() + run_idx * partition_count_;
     std::vector<Entry*> cursors(regions, regions + partition_count_);
     std::vector<Entry*> limits(partition_count_);
     for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
-      limits[partition_idx] = regions[partition_idx] + 2 * run_capacities_[run_idx];
+      limits[partition_idx] = regions[partition_idx] + kStride * run_capacities_[run_idx];
     }
     std::vector<Entry>& overflow = overflows_[run_idx];
     const unsigned shift = 64 - partition_bits_;
@@ -581,21 +612,20 @@ class PartitionedEntries {
           lengths.add(text);
         }
         const std::size_t partition_idx = static_cast<std::size_t>(entry >> shift);
-        const std::uint64_t word = text_word(text);
         if (cursors[partition_idx] != limits[partition_idx]) {
           Entry* cursor = cursors[partition_idx];
           cursor[0] = entry;
-          cursor[1] = word;
-          cursors[partition_idx] = cursor + 2;
+          if constexpr (kWords) cursor[1] = text_word(text);
+          cursors[partition_idx] = cursor + kStride;
         } else {
           overflow.push_back(entry);
-          overflow.push_back(word);
+          if constexpr (kWords) overflow.push_back(text_word(text));
         }
       }
     }
     for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
       fills_[run_idx * partition_count_ + partition_idx] =
-          static_cast<std::size_t>(cursors[partition_idx] - regions[partition_idx]) / 2;
+          static_cast<std::size_t>(cursors[partition_idx] - regions[partition_idx]) / kStride;
     }
     tally.text_count += text_count;
     tally.lengths.merge(lengths);
@@ -606,20 +636,20 @@ class PartitionedEntries {
   void group_overflows() {
     overflow_bounds_.assign(partition_count_ + 1, 0);
     for (const std::vector<Entry>& overflow : overflows_) {
-      for (std::size_t pair_idx = 0; pair_idx < overflow.size(); pair_idx += 2) {
-        ++overflow_bounds_[partition_of(overflow[pair_idx]) + 1];
+      for (std::size_t item_idx = 0; item_idx < overflow.size(); item_idx += stride_) {
+        ++overflow_bounds_[partition_of(overflow[item_idx]) + 1];
       }
     }
     for (std::size_t partition_idx = 0; partition_idx < partition_count_; ++partition_idx) {
       overflow_bounds_[partition_idx + 1] += overflow_bounds_[partition_idx];
     }
-    grouped_overflow_.resize(2 * overflow_bounds_[partition_count_]);
+    grouped_overflow_.resize(stride_ * overflow_bounds_[partition_count_]);
     std::vector<std::size_t> next(overflow_bounds_.begin(), overflow_bounds_.end() - 1);
     for (const std::vector<Entry>& overflow : overflows_) {
-      for (std::size_t pair_idx = 0; pair_idx < overflow.size(); pair_idx += 2) {
-        const std::size_t target = 2 * next[partition_of(overflow[pair_idx])]++;
-        grouped_overflow_[target] = overflow[pair_idx];
-        grouped_overflow_[target + 1] = overflow[pair_idx + 1];
+      for (std::size_t item_idx = 0; item_idx < overflow.size(); item_idx += stride_) {
+        const std::size_t target = stride_ * next[partition_of(overflow[item_idx])]++;
+        std::copy_n(overflow.begin() + static_cast<std::ptrdiff_t>(item_idx), stride_,
+                    grouped_overflow_.begin() + static_cast<std::ptrdiff_t>(target));
       }
     }
   }
@@ -632,18 +662,19 @@ class PartitionedEntries {
     return size;
   }
 
-  // Calls visit(pairs, count) for every stretch of the partition's pairs.
+  // Calls visit(items, count) for every stretch of the partition's items.
   template <class Visit>
   void for_each_stretch(std::size_t partition_idx, Visit&& visit) const {
     for (std::size_t run_idx = 0; run_idx < run_count(); ++run_idx) {
       visit(regions_[run_idx * partition_count_ + partition_idx], fills_[run_idx * partition_count_ + partition_idx]);
     }
     const std::size_t overflow_begin = overflow_bounds_[partition_idx];
-    visit(grouped_overflow_.data() + 2 * overflow_begin, overflow_bounds_[partition_idx + 1] - overflow_begin);
+    visit(grouped_overflow_.data() + stride_ * overflow_begin, overflow_bounds_[partition_idx + 1] - overflow_begin);
   }
 
  private:
   unsigned partition_bits_;
+  std::size_t stride_;  // words per text: its entry, and its text word when with_words()
   std::size_t partition_count_;
   std::vector<std::size_t> run_bounds_;
   std::vector<std::size_t> run_capacities_;
@@ -662,14 +693,14 @@ class PartitionedEntries {
 // partitions' best tallies are the column's best texts.
 template <bool kCounts>
 Result<std::uint64_t> count_texts_partitioned(const ColumnValues& values, std::size_t expected_distinct,
-                                              std::vector<Tally>& tallies, TopTallies& top_texts,
+                                              bool with_words, std::vector<Tally>& tallies, TopTallies& top_texts,
                                               ColumnWorkspace& workspace, const ExecutionContext& context) {
   const std::size_t row_count = values.size();
   const std::size_t thread_count = context.thread_count();
   const std::size_t wanted = std::max<std::size_t>({2, expected_distinct / kPartitionEntries, 4 * thread_count});
   const auto partition_bits = static_cast<unsigned>(std::min(16, std::countr_zero(std::bit_ceil(wanted))));
   const std::size_t run_count = row_count < kParallelMinRows ? 1 : thread_count;
-  PartitionedEntries partitions(row_count, run_count, partition_bits, workspace);
+  PartitionedEntries partitions(row_count, run_count, partition_bits, with_words, workspace);
   tallies.resize(run_count);
 
   NOLT_TRY(run_until_failure(context, run_count, [&](std::size_t run_idx) -> Status {
@@ -689,7 +720,7 @@ Result<std::uint64_t> count_texts_partitioned(const ColumnValues& values, std::s
     if constexpr (kCounts) table.track(&group_top[group_idx]);
     for (std::size_t partition_idx = first; partition_idx < last; ++partition_idx) {
       NOLT_TRY(context.check());
-      table.reset(partitions.partition_size(partition_idx));
+      table.reset(partitions.partition_size(partition_idx), partitions.with_words());
       partitions.for_each_stretch(
           partition_idx, [&](const std::uint64_t* pairs, std::size_t count) { table.insert_all(pairs, count); });
       group_distinct[group_idx] += table.size();
@@ -700,6 +731,24 @@ Result<std::uint64_t> count_texts_partitioned(const ColumnValues& values, std::s
   for (const std::uint64_t count : group_distinct) distinct += count;
   for (const TopTallies& top : group_top) top_texts.offer_all(top);
   return distinct;
+}
+
+// Whether a mostly distinct column's texts repeat often enough for the
+// partitions to carry their words (PartitionedEntries). A word costs every
+// text eight bytes written and read again; a repeat compared without words
+// visits the column twice, some thirty times that: words pay from about
+// three repeats in a hundred texts. The sample's repeats estimate how many
+// texts the column draws from, as for draws with replacement (s draws with
+// r repeats come from about s * s / (2 * r) texts), and from that the share
+// of the column's texts that repeat.
+constexpr double kWordsMinRepeatShare = 0.03;
+
+bool words_pay(std::size_t sample_texts, std::size_t sample_distinct, double column_texts) {
+  if (sample_distinct >= sample_texts || column_texts <= 0) return false;
+  const auto draws = static_cast<double>(sample_texts);
+  const double population = draws * draws / (2.0 * static_cast<double>(sample_texts - sample_distinct));
+  const double column_distinct = -population * std::expm1(-column_texts / population);
+  return 1.0 - column_distinct / column_texts >= kWordsMinRepeatShare;
 }
 
 // Distinct texts of a column that repeats them: one table, or one per run of
@@ -788,8 +837,11 @@ Result<ColumnCounts> count_values(const ColumnValues& values, ColumnWorkspace& w
                                                  static_cast<double>(row_count));
   if (mostly_distinct && expected_distinct > 2 * kPartitionEntries) {
     std::vector<Tally> run_tallies;
-    NOLT_ASSIGN_OR_RETURN(text_distinct, count_texts_partitioned<kCounts>(values, expected_distinct, run_tallies,
-                                                                          top_texts, workspace, context));
+    const double column_texts = static_cast<double>(sample_texts) / static_cast<double>(sample_end) *
+                                static_cast<double>(row_count);
+    const bool with_words = words_pay(sample_texts, table.size(), column_texts);
+    NOLT_ASSIGN_OR_RETURN(text_distinct, count_texts_partitioned<kCounts>(values, expected_distinct, with_words,
+                                                                          run_tallies, top_texts, workspace, context));
     tallies = std::move(run_tallies);
   } else {
     if (mostly_distinct) table.reserve(expected_distinct);

@@ -119,8 +119,9 @@ std::vector<std::string> texts_sharing_fingerprints(std::string_view prefix, std
 
 // Texts of a few bytes, NUL and high bytes among them, some prefixes of
 // others, and texts that share fingerprints: short, eight-byte and long ones, mostly
-// distinct (hash partitions) or repeated (one table), on one thread and two,
-// with and without tallies.
+// distinct (hash partitions, with text words or, for texts that rarely
+// repeat, without) or repeated (one table), on one thread and two, with and
+// without tallies.
 TEST(CountUniqueTest, ShortAndLongTextsMatchAnOrdinarySet) {
   std::mt19937_64 rng(18);
   Executor executor(2);
@@ -128,13 +129,22 @@ TEST(CountUniqueTest, ShortAndLongTextsMatchAnOrdinarySet) {
   for (std::string_view prefix : {"abcd", "a longer "}) {  // eight bytes (packed when ASCII) and thirteen
     for (std::string& text : texts_sharing_fingerprints(prefix, 2)) sharing.push_back(std::move(text));
   }
-  for (std::size_t max_length : {5u, 14u}) {
+  // "u" and the row; past the opening rows that decide how to count them,
+  // one row in 64 repeats an earlier row's text and one in 256 a sharing one.
+  constexpr std::size_t kRarelyRepeated = 0;
+  for (std::size_t max_length : {std::size_t{5}, std::size_t{14}, kRarelyRepeated}) {
     ColumnValues values;
     std::map<std::string, std::uint64_t> counts;
     for (int row_idx = 0; row_idx < 200000; ++row_idx) {
       std::string text(rng() % (max_length + 1), 'a');
       for (char& byte : text) byte = "\0a\xff"[rng() % 3];
-      if (row_idx % 8 == 0) text = sharing[rng() % sharing.size()];
+      if (max_length != kRarelyRepeated) {
+        if (row_idx % 8 == 0) text = sharing[rng() % sharing.size()];
+      } else if (row_idx >= 10000 && row_idx % 256 == 0) {
+        text = sharing[rng() % sharing.size()];
+      } else {
+        text = "u" + std::to_string(row_idx >= 10000 && row_idx % 64 == 63 ? rng() % row_idx : row_idx);
+      }
       values.push_text(text);
       ++counts[text];
     }
