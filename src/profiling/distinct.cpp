@@ -161,20 +161,22 @@ class RowTable {
   }
 
   // Adds the text of `entry`, which is `text`, unless an equal text is in;
-  // true when it was not.
+  // true when it was not. While the table keeps its texts' views, the text
+  // at hand is compared with the stored view, and its word is made only if
+  // it enters.
   bool insert(Entry entry, std::string_view text) {
-    return insert_with(entry, text_word(text), 1, [text] { return text; });
+    return insert_with(entry, [text] { return text_word(text); }, 1, [text] { return text; }, true);
   }
 
   // The same, the entry's text (whose word is `word`) looked up by its row
   // only when the word neither is nor locates it.
   bool insert(Entry entry, std::uint64_t word) {
-    return insert_with(entry, word, 1, [this, entry] { return row_text(entry_row(entry)); });
+    return insert_with(entry, [word] { return word; }, 1, [this, entry] { return row_text(entry_row(entry)); });
   }
 
   // The same for a table without words: the texts are compared by their rows.
   bool insert_by_row(Entry entry) {
-    return insert_with(entry, 0, 1, [this, entry] { return row_text(entry_row(entry)); });
+    return insert_with(entry, [] { return std::uint64_t{0}; }, 1, [this, entry] { return row_text(entry_row(entry)); });
   }
 
   // Inserts a run of `count` items, each slot prefetched a few entries ahead:
@@ -194,7 +196,8 @@ class RowTable {
       const Entry entry = other.slots_[slot_idx];
       if (entry == kEmptySlot) continue;
       const std::uint32_t weight = kCounts ? other.counts_[slot_idx] : 1;
-      insert_with(entry, other.words_[slot_idx], weight, [this, entry] { return row_text(entry_row(entry)); });
+      insert_with(entry, [&] { return other.words_[slot_idx]; }, weight,
+                  [this, entry] { return row_text(entry_row(entry)); });
     }
   }
 
@@ -256,14 +259,16 @@ class RowTable {
     return views_.empty() ? row_text(entry_row(slot)) : views_[slot_idx];
   }
 
-  template <class TextOf>
-  bool insert_with(Entry entry, std::uint64_t word, std::uint32_t weight, TextOf&& text_of) {
+  // `word_of()` gives the entry's text word, `text_of()` its text (at hand,
+  // or found by its row).
+  template <class WordOf, class TextOf>
+  bool insert_with(Entry entry, WordOf&& word_of, std::uint32_t weight, TextOf&& text_of, bool text_at_hand = false) {
     const Entry fingerprint_bits = entry & 0xFFFFFFFF00000000ULL;
     for (std::size_t slot_idx = position(entry_fingerprint(entry));; slot_idx = (slot_idx + 1) & mask_) {
       const Entry slot = slots_[slot_idx];
       if (slot == kEmptySlot) {
         slots_[slot_idx] = entry;
-        if (by_words_) words_[slot_idx] = word;
+        if (by_words_) words_[slot_idx] = word_of();
         if constexpr (kCounts) {
           counts_[slot_idx] = weight;
           if (tracked_ != nullptr && TopTallies::rank_key(weight, entry_row(entry)) > threshold_) {
@@ -276,8 +281,8 @@ class RowTable {
         return true;
       }
       if ((slot & 0xFFFFFFFF00000000ULL) == fingerprint_bits &&
-          (by_words_ ? same_word_text(slot_idx, slot, word, text_of)
-                     : same_text(stored_text(slot_idx, slot), text_of()))) {
+          (!by_words_ || (text_at_hand && !views_.empty()) ? same_text(stored_text(slot_idx, slot), text_of())
+                                                           : same_word_text(slot_idx, slot, word_of(), text_of))) {
         if constexpr (kCounts) {
           const std::uint32_t count = counts_[slot_idx] += weight;
           const Entry earliest = entry < slot ? entry : slot;  // same fingerprint: the earlier row
