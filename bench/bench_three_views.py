@@ -12,10 +12,9 @@ from __future__ import annotations
 
 import argparse
 import random
-import time
-from typing import Any, Callable
 
 import _nolt_core
+from bench_buffers import best_time  # this folder is on the path of a script run from it
 
 DEFAULT_ROWS = 1_000_000
 
@@ -34,16 +33,6 @@ def build_columns(rows: int, seed: int = 11) -> list[tuple[str, str, list]]:
         ("quantity", "integer", [None if rng.random() < 0.01 else rng.randrange(1000) for _ in range(rows)]),
         ("created", "datetime", [f"2024-01-{1 + row_idx % 28:02d}T{row_idx % 24:02d}:00:00" for row_idx in range(rows)]),
     ]
-
-
-def best_time(function: Callable[[], Any], repeats: int) -> float:
-    """Best wall time of `repeats` calls, in seconds."""
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        function()
-        best = min(best, time.perf_counter() - start)
-    return best
 
 
 def main() -> None:

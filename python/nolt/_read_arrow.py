@@ -14,6 +14,7 @@ from __future__ import annotations
 import itertools
 import mmap
 import os
+import threading
 from array import array
 from collections.abc import Iterator, Sequence
 from contextlib import contextmanager
@@ -409,8 +410,6 @@ def _row_groups(parquet_file: Any, another_file: Any, progress: Progress) -> lis
     every core busy. A file reader cannot be shared between threads: each helper thread opens its
     own (``another_file()``, from the footer already read). The first failure, in whichever
     thread, stops the reading and is raised here; no helper outlives the call."""
-    import threading  # the interpreter has it loaded already
-
     groups = parquet_file.num_row_groups
     progress.total = max(groups, 1)
     tables: list[Any] = [None] * groups
